@@ -12,7 +12,9 @@ namespace quillmere {
 class RepeatingTimer {
 public:
     virtual ~RepeatingTimer() = default;
-    // Stops the timer for good; no tick runs after cancel() returns.
+    // Stops the timer for good; no tick runs after cancel() returns. A tick
+    // may cancel or destroy its own timer: the running handler is kept alive
+    // until it returns.
     virtual void cancel() = 0;
 };
 
