@@ -158,7 +158,7 @@ Event* GrabScrollManager::handleRightMouseDragged(Event* event) {
         return event;
     const double dx = finiteOrZero(event->deltaX);
     const double dy = finiteOrZero(event->deltaY);
-    accumulatedDelta_ += std::sqrt(dx * dx + dy * dy);
+    accumulatedDelta_ += std::hypot(dx, dy); // sqrt(dx² + dy²) without overflow
     if (state_ == State::pending) {
         if (accumulatedDelta_ < dragThreshold)
             return nullptr;

@@ -140,14 +140,14 @@ TEST_F(GrabTest, SpeedRule) {
         services.rightUp();
         return services.scrolls().at(0).wheel1;
     };
-    EXPECT_EQ(firstWheel(SettingsValue{}), 30);       // absent
-    EXPECT_EQ(firstWheel(0.0), 30);                   // not above 0
+    EXPECT_EQ(firstWheel(SettingsValue{}), 30); // absent
+    EXPECT_EQ(firstWheel(0.0), 30);             // not above 0
     EXPECT_EQ(firstWheel(-4.0), 30);
-    EXPECT_EQ(firstWheel(0.5), 5);                    // taken as it is
-    EXPECT_EQ(firstWheel(80.0), 800);                 // outside the slider's range too
-    EXPECT_EQ(firstWheel(std::string("2.5")), 25);    // a decimal string reads as a number
-    EXPECT_EQ(firstWheel(std::string("fast")), 30);   // any other string reads as 0
-    EXPECT_EQ(firstWheel(true), 10);                  // a Boolean reads as 1
+    EXPECT_EQ(firstWheel(0.5), 5);                  // taken as it is
+    EXPECT_EQ(firstWheel(80.0), 800);               // outside the slider's range too
+    EXPECT_EQ(firstWheel(std::string("2.5")), 25);  // a decimal string reads as a number
+    EXPECT_EQ(firstWheel(std::string("fast")), 30); // any other string reads as 0
+    EXPECT_EQ(firstWheel(true), 10);                // a Boolean reads as 1
     EXPECT_EQ(firstWheel(std::numeric_limits<double>::quiet_NaN()), 30);
     EXPECT_EQ(firstWheel(std::numeric_limits<double>::infinity()), 30);
     // A huge speed clamps to the signed 32-bit range instead of overflowing.
