@@ -1,0 +1,214 @@
+#include "JsonSettingsStore.h"
+
+#include "engine/Log.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cmath>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillmere {
+
+namespace {
+
+// Files larger than this are not settings written by us: refuse to parse them.
+constexpr qint64 maximumFileSize = 4 * 1024 * 1024;
+
+// Holds an exclusive advisory lock on "<file>.lock" for one read-modify-write.
+// The kernel drops it if the process dies, so it can never go stale.
+class FileLock {
+public:
+    explicit FileLock(const QString& path) {
+        fd_ = ::open(QFile::encodeName(path + QStringLiteral(".lock")).constData(),
+                     O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ >= 0) {
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~FileLock() {
+        if (fd_ >= 0)
+            ::close(fd_); // closing releases the lock
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+QJsonValue toJson(const SettingsValue& value) {
+    if (const bool* flag = std::get_if<bool>(&value))
+        return *flag;
+    if (const double* number = std::get_if<double>(&value))
+        return *number;
+    if (const std::string* text = std::get_if<std::string>(&value))
+        return QString::fromStdString(*text);
+    return QJsonValue(QJsonValue::Undefined);
+}
+
+} // namespace
+
+QString JsonSettingsStore::standardPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/quillmere/defaults.json");
+}
+
+JsonSettingsStore::JsonSettingsStore(QString path, QObject* parent)
+    : QObject(parent), path_(std::move(path)) {
+    loadCache(readFile());
+    watch();
+}
+
+JsonSettingsStore::~JsonSettingsStore() = default;
+
+void JsonSettingsStore::watch() {
+    // Without an application object there is no event loop to deliver
+    // change notices (a short-lived tool); reads then see the start state
+    // plus this process's own writes.
+    if (!QCoreApplication::instance())
+        return;
+    if (!watcher_) {
+        watcher_ = new QFileSystemWatcher(this);
+        // The file is replaced by rename on every write, which ends a watch on
+        // the file itself; the folder's watch sees the rename.
+        connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] { reload(); });
+        connect(watcher_, &QFileSystemWatcher::fileChanged, this, [this] { reload(); });
+    }
+    const QString folder = QFileInfo(path_).absolutePath();
+    if (QFileInfo::exists(folder) && !watcher_->directories().contains(folder))
+        watcher_->addPath(folder);
+    if (QFileInfo::exists(path_) && !watcher_->files().contains(path_))
+        watcher_->addPath(path_);
+}
+
+void JsonSettingsStore::reload() {
+    loadCache(readFile());
+    watch();
+    emit changedOnDisk();
+}
+
+QJsonObject JsonSettingsStore::readFile() {
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    if (file.size() > maximumFileSize) {
+        Log::write(QStringLiteral("[Quillmere] settings file %1 is too large; ignored")
+                       .arg(path_)
+                       .toStdString());
+        return {};
+    }
+    const QByteArray bytes = file.readAll();
+    file.close();
+    if (bytes.trimmed().isEmpty())
+        return {};
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error == QJsonParseError::NoError && document.isObject())
+        return document.object();
+
+    // Not ours to repair: keep it aside so nothing in it is lost, then start
+    // afresh. Moving it also means it is reported only once.
+    const QString aside =
+        path_ + QStringLiteral(".corrupt-") +
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+    const bool moved = QFile::rename(path_, aside);
+    Log::write(QStringLiteral("[Quillmere] settings file %1 is not a valid JSON object (%2); %3")
+                   .arg(path_,
+                        error.error == QJsonParseError::NoError ? QStringLiteral("not an object")
+                                                                : error.errorString(),
+                        moved ? QStringLiteral("kept aside as ") + aside
+                              : QStringLiteral("it could not be moved aside"))
+                   .toStdString());
+    return {};
+}
+
+void JsonSettingsStore::loadCache(const QJsonObject& root) {
+    cache_.clear();
+    for (auto it = root.begin(); it != root.end(); ++it) {
+        const QJsonValue value = it.value();
+        const std::string key = it.key().toStdString();
+        if (value.isBool())
+            cache_.setObject(key, value.toBool());
+        else if (value.isDouble())
+            cache_.setObject(key, value.toDouble());
+        else if (value.isString())
+            cache_.setObject(key, value.toString().toStdString());
+        // Arrays, objects and null are not settings values: they stay in
+        // the file untouched but read as absent.
+    }
+}
+
+void JsonSettingsStore::ensureFolder() {
+    const QString folder = QFileInfo(path_).absolutePath();
+    if (QFileInfo::exists(folder))
+        return;
+    QDir().mkpath(folder);
+    ::chmod(QFile::encodeName(folder).constData(), 0700);
+}
+
+SettingsValue JsonSettingsStore::object(std::string_view key) const {
+    return cache_.object(key);
+}
+
+double JsonSettingsStore::doubleValue(std::string_view key) const {
+    return cache_.doubleValue(key);
+}
+
+std::optional<bool> JsonSettingsStore::boolValue(std::string_view key) const {
+    return cache_.boolValue(key);
+}
+
+void JsonSettingsStore::setBool(std::string_view key, bool value) {
+    setObject(key, value);
+}
+
+void JsonSettingsStore::setObject(std::string_view key, SettingsValue value) {
+    const QString name = QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
+    const QJsonValue json = toJson(value);
+    if (const double* number = std::get_if<double>(&value); number && !std::isfinite(*number)) {
+        Log::write(
+            QStringLiteral("[Quillmere] settings: refused to store a non-finite number under %1")
+                .arg(name)
+                .toStdString());
+        return;
+    }
+    ensureFolder();
+    QJsonObject root;
+    {
+        FileLock lock(path_);
+        root = readFile(); // changes by others since our last read are kept
+        if (json.isUndefined())
+            root.remove(name);
+        else
+            root.insert(name, json);
+        QSaveFile file(path_);
+        file.setDirectWriteFallback(false);
+        bool ok = file.open(QIODevice::WriteOnly);
+        ok = ok && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        ok = ok && file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) >= 0;
+        ok = ok && file.commit();
+        if (!ok)
+            Log::write(QStringLiteral("[Quillmere] settings: could not write %1: %2")
+                           .arg(path_, file.errorString())
+                           .toStdString());
+    }
+    // The value is in effect for this process even if the disk refused it.
+    loadCache(root);
+    watch();
+}
+
+} // namespace quillmere
