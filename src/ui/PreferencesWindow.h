@@ -1,0 +1,116 @@
+#pragma once
+// The settings window: every control writes its setting the moment it
+// changes and reports the change as a usage event. There is no OK or Apply.
+
+#include <QJsonObject>
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QSlider;
+class QAbstractButton;
+
+namespace quillmere {
+
+class CardView;
+class GradientView;
+
+// What the window calls outside the user interface. live() wires the real
+// services; tests substitute recorders.
+struct PreferencesActions {
+    std::function<void(const QString& name, const QJsonObject& params)> sendEvent;
+    std::function<void(bool enabled)> setLaunchAtLogin;
+    std::function<bool()> isLaunchAtLoginEnabled;
+    std::function<void(const QUrl& url)> openUrl;
+
+    static PreferencesActions live();
+};
+
+class PreferencesWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int windowWidth = 416;
+    static constexpr int windowHeight = 520;
+    static constexpr int bandHeight = 84;
+    // The slider works in thousandths so that any value with up to three
+    // decimals between 1.0 and 50.0 can be chosen.
+    static constexpr int sliderScale = 1000;
+    static constexpr double minimumSpeed = 1.0;
+    static constexpr double maximumSpeed = 50.0;
+
+    explicit PreferencesWindow(PreferencesActions actions = PreferencesActions::live(),
+                               QWidget* parent = nullptr);
+    ~PreferencesWindow() override;
+
+    // Refreshes every control from the store, re-titles the window, brings
+    // it to the front and activates it.
+    void showWindow();
+
+    // The views later code reaches; fixed once built.
+    struct Views {
+        GradientView* background = nullptr;
+        QWidget* band = nullptr;
+        QLabel* versionLabel = nullptr;
+        QLabel* subtitleLabel = nullptr;
+        CardView* directionCard = nullptr;
+        QLabel* dirLabel = nullptr;
+        QCheckBox* verticalCheckbox = nullptr;
+        QCheckBox* horizontalCheckbox = nullptr;
+        QCheckBox* diagonalCheckbox = nullptr;
+        CardView* behaviourCard = nullptr;
+        QLabel* behLabel = nullptr;
+        QCheckBox* reverseCheckbox = nullptr;
+        QCheckBox* smoothCheckbox = nullptr;
+        QCheckBox* momentumCheckbox = nullptr;
+        QCheckBox* launchAtLoginCheckbox = nullptr;
+        QLabel* speedTitle = nullptr;
+        QSlider* speedSlider = nullptr;
+        QLabel* speedLabel = nullptr;
+        CardView* languageCard = nullptr;
+        QLabel* langLabel = nullptr;
+        QComboBox* langPopup = nullptr;
+        QAbstractButton* websiteLink = nullptr;
+        QLabel* contactLabel = nullptr;
+    };
+    const Views& views() const { return views_; }
+
+    // "%.1f" of a speed, as the read-out and the usage event show it.
+    static QString formatSpeed(double speed);
+
+public slots:
+    void verticalChanged();
+    void horizontalChanged();
+    void diagonalChanged();
+    void reverseChanged();
+    void smoothChanged();
+    void momentumChanged();
+    void launchAtLoginChanged();
+    void speedChanged();
+    void languageChanged();
+    void openWebsite();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    void setupUI();
+    QCheckBox* makeCheckbox(QWidget* parent, void (PreferencesWindow::*action)());
+    QLabel* makeSectionLabel(QWidget* parent);
+    void updateStrings();
+    void layoutContents();
+    void refreshControls();
+    void selectStoredLanguage();
+    void setSpeedControls(double speed);
+    void checkboxChanged(QCheckBox* box, const char* key, const char* settingName);
+    void send(const QString& name, const QJsonObject& params);
+
+    PreferencesActions actions_;
+    Views views_;
+};
+
+} // namespace quillmere

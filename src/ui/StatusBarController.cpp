@@ -1,0 +1,150 @@
+#include "StatusBarController.h"
+
+#include "AppInfo.h"
+#include "AppStyle.h"
+#include "Localization.h"
+#include "PreferencesWindow.h"
+#include "TrayHostWatcher.h"
+#include "engine/GrabScrollManager.h"
+#include "engine/Log.h"
+#include "net/UpdateChecker.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+namespace quillmere {
+
+StatusBarActions StatusBarActions::live() {
+    StatusBarActions actions;
+    actions.checkSilently = [] { UpdateChecker::checkSilently(); };
+    actions.checkForUpdate = [] { UpdateChecker::checkForUpdate(); };
+    actions.quitApplication = [] { QCoreApplication::quit(); };
+    actions.makePreferencesWindow = [] { return std::make_unique<PreferencesWindow>(); };
+    return actions;
+}
+
+StatusBarController::StatusBarController(GrabScrollManager& manager, StatusBarActions actions,
+                                         QDBusConnection bus)
+    : grabScrollManager_(manager), actions_(std::move(actions)),
+      trayWatcher_(new TrayHostWatcher(std::move(bus), this)) {
+    setupStatusBar();
+    // The connection ends with the controller, so a late notice finds no
+    // dangling receiver.
+    connect(&LanguageNotifier::instance(), &LanguageNotifier::languageDidChange, this,
+            &StatusBarController::updateMenuStrings);
+}
+
+StatusBarController::~StatusBarController() = default;
+
+void StatusBarController::setupStatusBar() {
+    menu_ = std::make_unique<QMenu>();
+
+    versionItem_ = menu_->addAction(QString::fromLatin1(AppInfo::versionTitle));
+    versionItem_->setEnabled(false);
+    menu_->addSeparator();
+
+    toggleItem_ = menu_->addAction(L10n::enabled());
+    toggleItem_->setCheckable(true);
+    toggleItem_->setChecked(grabScrollManager_.isEnabled);
+    connect(toggleItem_, &QAction::triggered, this, &StatusBarController::toggleEnabled);
+    menu_->addSeparator();
+
+    prefsItem_ = menu_->addAction(L10n::preferences());
+    connect(prefsItem_, &QAction::triggered, this, &StatusBarController::showPreferences);
+    updateItem_ = menu_->addAction(L10n::checkForUpdates());
+    connect(updateItem_, &QAction::triggered, this, &StatusBarController::checkForUpdates);
+    menu_->addSeparator();
+
+    quitItem_ = menu_->addAction(L10n::quit());
+    quitItem_->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
+    quitItem_->setShortcutVisibleInContextMenu(true);
+    connect(quitItem_, &QAction::triggered, this, &StatusBarController::quit);
+
+    showStatusItemWhenTrayExists();
+}
+
+void StatusBarController::showStatusItemWhenTrayExists() {
+    // Qt settles once per process whether the D-Bus tray protocol can be
+    // used, the first time a tray icon is made or the tray is asked about.
+    // So nothing asks Qt before a host is known to be there.
+    if (trayWatcher_->isHostRegistered()) {
+        createStatusItem();
+        return;
+    }
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        // On X11 Qt docks into an XEmbed tray by itself as soon as one
+        // claims the screen's tray selection.
+        createStatusItem();
+        if (!QSystemTrayIcon::isSystemTrayAvailable())
+            Log::write("[Quillmere] No system tray yet; the tray icon will appear when one "
+                       "starts. Grab scrolling keeps running.");
+        return;
+    }
+    if (!trayWatcher_->isBusConnected()) {
+        Log::write("[Quillmere] No session bus, so no system tray: running without a tray "
+                   "icon. Grab scrolling keeps running.");
+        return;
+    }
+    Log::write("[Quillmere] No system tray yet; the tray icon will appear when one starts. "
+               "Grab scrolling keeps running.");
+    connect(trayWatcher_, &TrayHostWatcher::hostRegistered, this,
+            &StatusBarController::createStatusItem);
+    trayWatcher_->watch();
+}
+
+void StatusBarController::createStatusItem() {
+    if (statusItem_)
+        return;
+    statusItem_ = std::make_unique<QSystemTrayIcon>(AppStyle::appIcon());
+    statusItem_->setContextMenu(menu_.get());
+    // A plain click opens the menu too, as on hosts that treat the icon as
+    // a menu button.
+    connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger && !menu_->isVisible())
+                    menu_->popup(QCursor::pos());
+            });
+    statusItem_->show();
+}
+
+void StatusBarController::updateMenuStrings() {
+    toggleItem_->setText(L10n::enabled());
+    prefsItem_->setText(L10n::preferences());
+    updateItem_->setText(L10n::checkForUpdates());
+    quitItem_->setText(L10n::quit());
+}
+
+void StatusBarController::toggleEnabled() {
+    grabScrollManager_.isEnabled = !grabScrollManager_.isEnabled;
+    toggleItem_->setChecked(grabScrollManager_.isEnabled);
+    if (grabScrollManager_.isEnabled)
+        grabScrollManager_.start();
+    else
+        grabScrollManager_.stop();
+}
+
+void StatusBarController::showPreferences() {
+    if (!preferencesWindow_ && actions_.makePreferencesWindow)
+        preferencesWindow_ = actions_.makePreferencesWindow();
+    if (preferencesWindow_)
+        preferencesWindow_->showWindow();
+    if (actions_.checkSilently)
+        actions_.checkSilently();
+}
+
+void StatusBarController::checkForUpdates() {
+    if (actions_.checkForUpdate)
+        actions_.checkForUpdate();
+}
+
+void StatusBarController::quit() {
+    grabScrollManager_.stop();
+    if (actions_.quitApplication)
+        actions_.quitApplication();
+}
+
+} // namespace quillmere

@@ -1,0 +1,78 @@
+#pragma once
+// The tray icon and its menu: the on/off switch for grab scrolling, the
+// preferences window, the update check and Quit. The menu follows the
+// interface language.
+
+#include <QDBusConnection>
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+
+namespace quillmere {
+
+class GrabScrollManager;
+class PreferencesWindow;
+class TrayHostWatcher;
+
+// What the menu calls outside the user interface. live() wires the real
+// services; tests substitute recorders.
+struct StatusBarActions {
+    std::function<void()> checkSilently;
+    std::function<void()> checkForUpdate;
+    std::function<void()> quitApplication;
+    std::function<std::unique_ptr<PreferencesWindow>()> makePreferencesWindow;
+
+    static StatusBarActions live();
+};
+
+class StatusBarController : public QObject {
+    Q_OBJECT
+public:
+    // Builds the menu, then shows the tray icon as soon as a tray exists.
+    explicit StatusBarController(GrabScrollManager& manager,
+                                 StatusBarActions actions = StatusBarActions::live(),
+                                 QDBusConnection bus = QDBusConnection::sessionBus());
+    ~StatusBarController() override;
+
+    QMenu* menu() const { return menu_.get(); }
+    QAction* versionItem() const { return versionItem_; }
+    QAction* toggleItem() const { return toggleItem_; }
+    QAction* prefsItem() const { return prefsItem_; }
+    QAction* updateItem() const { return updateItem_; }
+    QAction* quitItem() const { return quitItem_; }
+    // Empty until a tray exists.
+    QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
+    // Empty until the preferences are first asked for.
+    PreferencesWindow* preferencesWindow() const { return preferencesWindow_.get(); }
+
+public slots:
+    void toggleEnabled();
+    void showPreferences();
+    void checkForUpdates();
+    void quit();
+
+private:
+    void setupStatusBar();
+    void updateMenuStrings();
+    void showStatusItemWhenTrayExists();
+    void createStatusItem();
+
+    GrabScrollManager& grabScrollManager_;
+    StatusBarActions actions_;
+    std::unique_ptr<QMenu> menu_;
+    std::unique_ptr<QSystemTrayIcon> statusItem_;
+    std::unique_ptr<PreferencesWindow> preferencesWindow_;
+    TrayHostWatcher* trayWatcher_ = nullptr;
+    QAction* versionItem_ = nullptr;
+    QAction* toggleItem_ = nullptr;
+    QAction* prefsItem_ = nullptr;
+    QAction* updateItem_ = nullptr;
+    QAction* quitItem_ = nullptr;
+};
+
+} // namespace quillmere
