@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian/Ubuntu packages Quillmere needs that are missing.
+# Usage: scripts/deps.sh run|test
+set -euo pipefail
+
+build=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-svg-dev libevdev-dev libudev-dev)
+runtime=(qt6-qpa-plugins libqt6svg6 libqt6network6)
+tests=(googletest libgtest-dev libgmock-dev libbenchmark-dev openssl
+       qemu-system-x86 busybox-static cpio udev kmod libinput-tools xvfb xauth)
+
+want=("${build[@]}" "${runtime[@]}")
+if [ "${1:-run}" = test ]; then
+  want+=("${tests[@]}")
+  # The VM tests boot the distribution's own kernel.
+  if apt-cache show linux-image-amd64 >/dev/null 2>&1; then want+=(linux-image-amd64)
+  else want+=(linux-image-generic); fi
+fi
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
