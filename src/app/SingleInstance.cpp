@@ -1,0 +1,42 @@
+#include "SingleInstance.h"
+
+#include "AppInfo.h"
+#include "engine/Log.h"
+
+#include <thread>
+#include <unistd.h>
+
+namespace quillmere::SingleInstance {
+
+Environment systemEnvironment() {
+    Environment environment;
+    environment.runningProcesses = &Processes::sameUserProcesses;
+    environment.requestQuit = [](pid_t pid) { Processes::requestQuit(pid); };
+    environment.ownExe = Processes::ownExecutable();
+    environment.ownPid = ::getpid();
+    return environment;
+}
+
+int enforce(const Environment& environment) {
+    const QString name = QString::fromLatin1(AppInfo::processName);
+    auto others = [&] {
+        return Processes::otherInstances(environment.runningProcesses(), environment.ownExe,
+                                         environment.ownPid, name);
+    };
+    const std::vector<Processes::ProcessInfo> running = others();
+    if (running.empty())
+        return 0;
+    Log::write("[Quillmere] 기존 프로세스 종료 중...");
+    for (const Processes::ProcessInfo& process : running)
+        environment.requestQuit(process.pid); // a normal quit request, never a kill
+    const auto deadline = std::chrono::steady_clock::now() + waitLimit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (others().empty())
+            break;
+        std::this_thread::sleep_for(pollInterval);
+    }
+    Log::write("[Quillmere] 기존 프로세스 종료 완료");
+    return static_cast<int>(running.size());
+}
+
+} // namespace quillmere::SingleInstance
