@@ -1,0 +1,44 @@
+#include "AppDelegate.h"
+
+#include "AccessibilityHelper.h"
+#include "AppInfo.h"
+#include "engine/GrabScrollManager.h"
+#include "engine/Log.h"
+#include "engine/ScrollConfig.h"
+#include "net/Analytics.h"
+#include "net/UpdateChecker.h"
+#include "ui/StatusBarController.h"
+
+#include <QJsonObject>
+#include <QTimer>
+
+namespace quillmere {
+
+AppDelegate::AppDelegate() = default;
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching() {
+    Log::write("[Quillmere] 시작 중...");
+    AccessibilityHelper::ensureAccessibility([this] { accessibilityGranted(); });
+}
+
+void AppDelegate::accessibilityGranted() {
+    Log::write("[Quillmere] 접근성 권한 확인됨");
+    GrabScrollManager& manager = GrabScrollManager::shared();
+    manager.start(); // a refused start only logs; the rest goes on
+    statusBarController_ = std::make_unique<StatusBarController>(manager);
+    Log::write("[Quillmere] 준비 완료 — 오른쪽 버튼 드래그로 스크롤하세요");
+    const std::optional<std::string> language = ScrollConfig::defaults().string("language");
+    Analytics::send(QStringLiteral("app_launch"),
+                    QJsonObject{{QStringLiteral("app_version"), QString::fromLatin1(AppInfo::version)},
+                                {QStringLiteral("language"),
+                                 QString::fromStdString(language.value_or("en"))}});
+    Analytics::startHeartbeat(heartbeatInterval);
+    QTimer::singleShot(updateCheckDelayMs, Qt::PreciseTimer, this, [] { UpdateChecker::checkSilently(); });
+}
+
+void AppDelegate::applicationWillTerminate() {
+    GrabScrollManager::shared().stop();
+}
+
+} // namespace quillmere

@@ -1,0 +1,45 @@
+// Quillmere's entry point: one instance per user, a tray application without
+// windows at start, quitting normally on SIGTERM and SIGINT.
+
+#include "AppDelegate.h"
+#include "AppInfo.h"
+#include "SingleInstance.h"
+#include "engine/GrabScrollManager.h"
+#include "engine/ScrollConfig.h"
+#include "platform/JsonSettingsStore.h"
+#include "platform/QuitSignals.h"
+#include "platform/input/LinuxEventServices.h"
+#include "platform/input/TimerfdTimer.h"
+
+#include <QApplication>
+#include <QTimer>
+
+int main(int argc, char** argv) {
+    using namespace quillmere;
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromLatin1(AppInfo::productName));
+    QApplication::setApplicationVersion(QString::fromLatin1(AppInfo::version));
+    QApplication::setDesktopFileName(QString::fromLatin1(AppInfo::applicationId));
+    // A tray application: closing the preferences window must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SingleInstance::enforce();
+
+    // Termination runs the delegate's handler, which stops the engine and so
+    // releases every grab and held button.
+    QuitSignals::install([] { QCoreApplication::quit(); });
+
+    JsonSettingsStore settings;
+    ScrollConfig::setDefaults(&settings);
+    input::LinuxEventServices services;
+    input::TimerfdTimerFactory timers;
+    GrabScrollManager::installShared(services, timers);
+
+    AppDelegate delegate;
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
+                     [&delegate] { delegate.applicationWillTerminate(); });
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    const int result = QApplication::exec();
+    ScrollConfig::setDefaults(nullptr);
+    return result;
+}
