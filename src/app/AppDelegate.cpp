@@ -29,12 +29,13 @@ void AppDelegate::accessibilityGranted() {
     statusBarController_ = std::make_unique<StatusBarController>(manager);
     Log::write("[Quillmere] 준비 완료 — 오른쪽 버튼 드래그로 스크롤하세요");
     const std::optional<std::string> language = ScrollConfig::defaults().string("language");
-    Analytics::send(QStringLiteral("app_launch"),
-                    QJsonObject{{QStringLiteral("app_version"), QString::fromLatin1(AppInfo::version)},
-                                {QStringLiteral("language"),
-                                 QString::fromStdString(language.value_or("en"))}});
+    Analytics::send(
+        QStringLiteral("app_launch"),
+        QJsonObject{{QStringLiteral("app_version"), QString::fromLatin1(AppInfo::version)},
+                    {QStringLiteral("language"), QString::fromStdString(language.value_or("en"))}});
     Analytics::startHeartbeat(heartbeatInterval);
-    QTimer::singleShot(updateCheckDelayMs, Qt::PreciseTimer, this, [] { UpdateChecker::checkSilently(); });
+    QTimer::singleShot(updateCheckDelayMs, Qt::PreciseTimer, this,
+                       [] { UpdateChecker::checkSilently(); });
 }
 
 void AppDelegate::applicationWillTerminate() {

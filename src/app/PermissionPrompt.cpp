@@ -64,7 +64,8 @@ PermissionPrompt::PermissionPrompt() {
     layout->addWidget(commandsView_);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    QPushButton* copy = buttons->addButton(QStringLiteral("Copy Commands"), QDialogButtonBox::ActionRole);
+    QPushButton* copy =
+        buttons->addButton(QStringLiteral("Copy Commands"), QDialogButtonBox::ActionRole);
     connect(copy, &QPushButton::clicked, this,
             [this] { QGuiApplication::clipboard()->setText(commandsView_->toPlainText()); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);

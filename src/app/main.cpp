@@ -8,8 +8,8 @@
 #include "engine/ScrollConfig.h"
 #include "platform/JsonSettingsStore.h"
 #include "platform/QuitSignals.h"
+#include "platform/TimerfdTimer.h"
 #include "platform/input/LinuxEventServices.h"
-#include "platform/input/TimerfdTimer.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -31,8 +31,8 @@ int main(int argc, char** argv) {
 
     JsonSettingsStore settings;
     ScrollConfig::setDefaults(&settings);
-    input::LinuxEventServices services;
-    input::TimerfdTimerFactory timers;
+    LinuxEventServices services;
+    TimerfdTimerFactory timers;
     GrabScrollManager::installShared(services, timers);
 
     AppDelegate delegate;

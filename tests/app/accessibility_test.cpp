@@ -57,9 +57,9 @@ TEST_F(AccessibilityTest, NotTrustedPromptsOnceThenCompletesOnceAfterTheGrant) {
     });
     int runs = 0;
     AccessibilityHelper::ensureAccessibility([&] { ++runs; });
-    EXPECT_EQ(logLines, (std::vector<std::string>{
-                            "[Quillmere] AXIsProcessTrusted = 0",
-                            "[Quillmere] AXIsProcessTrustedWithOptions(prompt) = 0"}));
+    EXPECT_EQ(logLines,
+              (std::vector<std::string>{"[Quillmere] AXIsProcessTrusted = 0",
+                                        "[Quillmere] AXIsProcessTrustedWithOptions(prompt) = 0"}));
     EXPECT_EQ(openPrompts(), 1);
     QTest::qWait(2300); // two silent ticks
     EXPECT_EQ(runs, 0);
