@@ -1,0 +1,100 @@
+#include "DeviceDiscovery.h"
+
+#include <libevdev/libevdev.h>
+#include <libudev.h>
+#include <linux/input.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace quillmere::input {
+
+bool isOwnPhys(std::string_view phys) {
+    return phys.substr(0, ownPhysPrefix.size()) == ownPhysPrefix;
+}
+
+bool bitmapHasBit(std::string_view bitmap, unsigned bit) {
+    constexpr unsigned wordBits = sizeof(unsigned long) * CHAR_BIT;
+    const unsigned wanted = bit / wordBits;
+    // Walk the words from the least significant (last) one.
+    unsigned index = 0;
+    std::size_t end = bitmap.find_last_not_of(" \n");
+    while (end != std::string_view::npos) {
+        const std::size_t space = bitmap.find_last_of(' ', end);
+        const std::size_t begin = space == std::string_view::npos ? 0 : space + 1;
+        if (index == wanted) {
+            const std::string word(bitmap.substr(begin, end - begin + 1));
+            if (word.empty() || word.size() > wordBits / 4)
+                return false;
+            char* stop = nullptr;
+            errno = 0;
+            const unsigned long value = std::strtoul(word.c_str(), &stop, 16);
+            if (errno != 0 || *stop != '\0')
+                return false;
+            return (value >> (bit % wordBits)) & 1UL;
+        }
+        if (space == std::string_view::npos)
+            break;
+        end = bitmap.find_last_not_of(' ', space);
+        ++index;
+    }
+    return false;
+}
+
+bool hasMouseCapabilities(const libevdev* device) {
+    return libevdev_has_event_code(device, EV_REL, REL_X) &&
+           libevdev_has_event_code(device, EV_REL, REL_Y) &&
+           libevdev_has_event_code(device, EV_KEY, BTN_RIGHT);
+}
+
+bool isEligibleMouse(udev_device* device) {
+    const char* sysname = udev_device_get_sysname(device);
+    const char* node = udev_device_get_devnode(device);
+    if (!sysname || std::strncmp(sysname, "event", 5) != 0 || !node)
+        return false;
+    const char* mouse = udev_device_get_property_value(device, "ID_INPUT_MOUSE");
+    if (!mouse || std::strcmp(mouse, "1") != 0)
+        return false;
+    udev_device* parent = udev_device_get_parent_with_subsystem_devtype(device, "input", nullptr);
+    if (!parent)
+        return false;
+    const char* phys = udev_device_get_sysattr_value(parent, "phys");
+    if (phys && isOwnPhys(phys))
+        return false;
+    const char* rel = udev_device_get_sysattr_value(parent, "capabilities/rel");
+    const char* key = udev_device_get_sysattr_value(parent, "capabilities/key");
+    return rel && key && bitmapHasBit(rel, REL_X) && bitmapHasBit(rel, REL_Y) &&
+           bitmapHasBit(key, BTN_RIGHT);
+}
+
+std::vector<std::string> eligibleMouseNodes(udev* context) {
+    std::vector<std::string> nodes;
+    udev_enumerate* enumerate = udev_enumerate_new(context);
+    if (!enumerate)
+        return nodes;
+    udev_enumerate_add_match_subsystem(enumerate, "input");
+    udev_enumerate_add_match_sysname(enumerate, "event*");
+    udev_enumerate_add_match_property(enumerate, "ID_INPUT_MOUSE", "1");
+    udev_enumerate_scan_devices(enumerate);
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+        udev_device* device =
+            udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+        if (!device)
+            continue;
+        if (isEligibleMouse(device))
+            nodes.emplace_back(udev_device_get_devnode(device));
+        udev_device_unref(device);
+    }
+    udev_enumerate_unref(enumerate);
+    return nodes;
+}
+
+bool udevIsRunning() {
+    return access("/run/udev/control", F_OK) == 0;
+}
+
+} // namespace quillmere::input

@@ -1,0 +1,72 @@
+#include "FrameTranslator.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+namespace quillmere::input {
+
+namespace {
+input_event makeEvent(std::uint16_t type, std::uint16_t code, std::int32_t value) {
+    input_event ev{};
+    ev.type = type;
+    ev.code = code;
+    ev.value = value;
+    return ev;
+}
+
+std::int32_t clampToInt32(std::int64_t value) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+Event rightButtonEvent(EventType type) {
+    Event event;
+    event.type = type;
+    event.button = MouseButton::right;
+    return event;
+}
+} // namespace
+
+void FrameTranslator::translate(std::span<const input_event> frame, FrameSink& sink) {
+    motion_.clear();
+    std::int64_t sumX = 0;
+    std::int64_t sumY = 0;
+    for (const input_event& ev : frame) {
+        if (ev.type == EV_KEY && ev.code == BTN_RIGHT) {
+            // Only real changes count: a repeat or a value the button already
+            // has (possible after a resync) is dropped, as the kernel would.
+            const bool down = ev.value != 0;
+            if (ev.value == 2 || down == rightDown_)
+                continue;
+            rightDown_ = down;
+            Event event =
+                rightButtonEvent(down ? EventType::rightMouseDown : EventType::rightMouseUp);
+            if (sink.offer(event))
+                sink.pass(makeEvent(EV_KEY, BTN_RIGHT, down ? 1 : 0));
+        } else if (ev.type == EV_REL && (ev.code == REL_X || ev.code == REL_Y)) {
+            motion_.push_back(ev);
+            (ev.code == REL_X ? sumX : sumY) += ev.value;
+        } else {
+            sink.pass(ev);
+        }
+    }
+    if (!rightDown_) {
+        for (const input_event& ev : motion_)
+            sink.pass(ev);
+        return;
+    }
+    if (sumX == 0 && sumY == 0)
+        return; // no movement, no drag
+    Event drag = rightButtonEvent(EventType::rightMouseDragged);
+    drag.deltaX = static_cast<double>(sumX);
+    drag.deltaY = static_cast<double>(sumY);
+    if (!sink.offer(drag))
+        return;
+    if (sumX != 0)
+        sink.pass(makeEvent(EV_REL, REL_X, clampToInt32(sumX)));
+    if (sumY != 0)
+        sink.pass(makeEvent(EV_REL, REL_Y, clampToInt32(sumY)));
+}
+
+} // namespace quillmere::input

@@ -1,0 +1,55 @@
+#pragma once
+// Turns one evdev frame of a grabbed mouse (its events up to SYN_REPORT) into
+// what the engine and the desktop get: right-button presses and releases and
+// right drags become engine events, everything else is passed through in its
+// original order. Pure code: no devices, testable anywhere.
+//
+// Order inside a frame: button changes are taken in the order they come, and
+// the frame's motion counts as having happened after them, that is with the
+// right button as it is at the end of the frame. So motion in the frame of a
+// press is part of the drag (held back with the press while the engine waits
+// for a drag), and motion in the frame of a release is plain pointer motion
+// that reaches the desktop after the release (and after the click the engine
+// gives back for it, so that click lands where the button went down). The
+// kernel's HID mice report buttons before motion, so this is also the order
+// in which their events arrive. Motion of a frame is passed on at the end of
+// that frame, after its other events; within one frame the desktop sees no
+// order anyway.
+
+#include "engine/Event.h"
+
+#include <linux/input.h>
+
+#include <span>
+#include <vector>
+
+namespace quillmere::input {
+
+// Receives the results of one frame, in order.
+class FrameSink {
+public:
+    virtual ~FrameSink() = default;
+    // An event that reaches the desktop unchanged.
+    virtual void pass(const input_event& event) = 0;
+    // A right-button event for the engine; true when the engine passes it
+    // on (its evdev events are then passed), false when it swallows it.
+    virtual bool offer(Event& event) = 0;
+};
+
+class FrameTranslator {
+public:
+    // frame: the events of one frame without the closing SYN_REPORT.
+    void translate(std::span<const input_event> frame, FrameSink& sink);
+
+    // The right button as the frames so far left it.
+    bool rightDown() const { return rightDown_; }
+    // Back to "no button down", for a freshly grabbed device.
+    void reset() { rightDown_ = false; }
+
+private:
+    bool rightDown_ = false;
+    // Motion of the current frame, kept for passing it on unchanged.
+    std::vector<input_event> motion_;
+};
+
+} // namespace quillmere::input

@@ -1,0 +1,237 @@
+#include "GrabbedMouse.h"
+
+#include "DeviceDiscovery.h"
+#include "engine/Log.h"
+
+#include <QSocketNotifier>
+
+#include <libevdev/libevdev.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace quillmere::input {
+
+namespace {
+void logLine(const std::string& text) {
+    Log::write("[Quillmere] " + text);
+}
+
+bool stampedBefore(const input_event& event, const timespec& moment) {
+    const auto sec = static_cast<long long>(event.input_event_sec);
+    const auto usec = static_cast<long long>(event.input_event_usec);
+    if (sec != moment.tv_sec)
+        return sec < moment.tv_sec;
+    return usec * 1000 < moment.tv_nsec;
+}
+} // namespace
+
+std::shared_ptr<GrabbedMouse> GrabbedMouse::open(const std::string& node, MouseOwner& owner) {
+    const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        logLine("cannot open " + node + ": " + std::strerror(errno));
+        return nullptr;
+    }
+    libevdev* device = nullptr;
+    if (libevdev_new_from_fd(fd, &device) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    const char* phys = libevdev_get_phys(device);
+    if (!hasMouseCapabilities(device) || (phys && isOwnPhys(phys))) {
+        libevdev_free(device);
+        ::close(fd);
+        return nullptr;
+    }
+    // Monotonic stamps can be compared with the moment of the grab.
+    libevdev_set_clock_id(device, CLOCK_MONOTONIC);
+    return std::shared_ptr<GrabbedMouse>(new GrabbedMouse(node, fd, device, owner));
+}
+
+GrabbedMouse::GrabbedMouse(std::string node, int fd, libevdev* device, MouseOwner& owner)
+    : node_(std::move(node)), fd_(fd), device_(device), owner_(owner),
+      notifier_(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read)) {
+    frame_.reserve(32);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
+                     [this] { onReadable(); });
+}
+
+GrabbedMouse::~GrabbedMouse() {
+    close();
+}
+
+void GrabbedMouse::close() {
+    if (status_ == Status::closed)
+        return;
+    status_ = Status::closed;
+    pointer_.reset(); // releases what it holds, then goes away
+    if (notifier_)
+        notifier_->setEnabled(false);
+    libevdev_grab(device_, LIBEVDEV_UNGRAB);
+    libevdev_free(device_);
+    device_ = nullptr;
+    ::close(fd_);
+    fd_ = -1;
+}
+
+std::string GrabbedMouse::virtualNode() const {
+    return pointer_ ? pointer_->devnode() : std::string();
+}
+
+bool GrabbedMouse::anyKeyDown() const {
+    unsigned long keys[KEY_CNT / (sizeof(unsigned long) * CHAR_BIT) + 1] = {};
+    if (ioctl(fd_, EVIOCGKEY(sizeof keys), keys) < 0)
+        return false;
+    for (unsigned long word : keys)
+        if (word != 0)
+            return true;
+    return false;
+}
+
+void GrabbedMouse::tryGrab() {
+    if (status_ != Status::waiting)
+        return;
+    if (anyKeyDown())
+        return; // grabbing now would cut a press in half; the release frame retries
+    timespec before{};
+    clock_gettime(CLOCK_MONOTONIC, &before);
+    if (libevdev_grab(device_, LIBEVDEV_GRAB) != 0) {
+        if (!busyLogged_)
+            logLine(node_ + " is grabbed by another program; trying again");
+        busyLogged_ = true;
+        return;
+    }
+    // A press that came between the check and the grab went to the desktop:
+    // its release must go there too.
+    if (anyKeyDown()) {
+        libevdev_grab(device_, LIBEVDEV_UNGRAB);
+        return;
+    }
+    std::string error;
+    pointer_ = VirtualPointer::create(device_, error);
+    if (!pointer_) {
+        logLine("cannot create a virtual pointer for " + node_ + ": " + error);
+        libevdev_grab(device_, LIBEVDEV_UNGRAB);
+        close();
+        return;
+    }
+    grabbedAt_ = before;
+    translator_.reset();
+    encoder_.reset();
+    frame_.clear();
+    busyLogged_ = false;
+    status_ = Status::grabbed;
+}
+
+void GrabbedMouse::onReadable() {
+    // The owner may drop this mouse while an engine callback runs.
+    const std::shared_ptr<GrabbedMouse> keep = shared_from_this();
+    if (status_ == Status::waiting) {
+        if (!drain()) {
+            vanish();
+            return;
+        }
+        tryGrab();
+        if (status_ != Status::grabbed)
+            return;
+    }
+    if (status_ == Status::grabbed)
+        readFrames();
+}
+
+bool GrabbedMouse::drain() {
+    input_event ev{};
+    for (;;) {
+        int rc = libevdev_next_event(device_, LIBEVDEV_READ_FLAG_NORMAL, &ev);
+        if (rc == LIBEVDEV_READ_STATUS_SYNC) {
+            while (rc == LIBEVDEV_READ_STATUS_SYNC)
+                rc = libevdev_next_event(device_, LIBEVDEV_READ_FLAG_SYNC, &ev);
+            if (rc == -EAGAIN)
+                continue; // in sync again; read on
+        }
+        if (rc == -EAGAIN)
+            return true;
+        if (rc < 0)
+            return false;
+    }
+}
+
+void GrabbedMouse::readFrames() {
+    input_event ev{};
+    for (;;) {
+        const int rc = libevdev_next_event(device_, LIBEVDEV_READ_FLAG_NORMAL, &ev);
+        if (rc == LIBEVDEV_READ_STATUS_SUCCESS) {
+            if (ev.type != EV_SYN) {
+                frame_.push_back(ev);
+                continue;
+            }
+            if (ev.code != SYN_REPORT)
+                continue;
+            if (!stampedBefore(ev, grabbedAt_))
+                translator_.translate(frame_, *this);
+            frame_.clear();
+            if (status_ != Status::grabbed)
+                return; // closed by the engine's callback
+        } else if (rc == LIBEVDEV_READ_STATUS_SYNC) {
+            resync();
+            if (status_ != Status::grabbed)
+                return;
+        } else if (rc == -EAGAIN) {
+            break;
+        } else {
+            vanish();
+            return;
+        }
+    }
+    pointer_->flush();
+}
+
+// The kernel dropped events (SYN_DROPPED). What was read of the current
+// frame is incomplete and goes; libevdev then reports how the device's state
+// differs from what was last seen, and that difference is handled as one
+// frame: a button that went down or up meanwhile is pressed or released.
+void GrabbedMouse::resync() {
+    frame_.clear();
+    input_event ev{};
+    int rc = LIBEVDEV_READ_STATUS_SYNC;
+    while ((rc = libevdev_next_event(device_, LIBEVDEV_READ_FLAG_SYNC, &ev)) ==
+           LIBEVDEV_READ_STATUS_SYNC) {
+        if (ev.type != EV_SYN)
+            frame_.push_back(ev);
+    }
+    if (rc != -EAGAIN && rc != LIBEVDEV_READ_STATUS_SUCCESS) {
+        frame_.clear();
+        vanish();
+        return;
+    }
+    translator_.translate(frame_, *this);
+    frame_.clear();
+}
+
+void GrabbedMouse::vanish() {
+    if (status_ == Status::closed)
+        return;
+    close();
+    owner_.vanished(*this);
+}
+
+void GrabbedMouse::post(std::span<const input_event> events) {
+    if (status_ != Status::grabbed || events.empty())
+        return;
+    pointer_->writeFrame(events);
+}
+
+void GrabbedMouse::pass(const input_event& event) {
+    if (pointer_)
+        pointer_->queue(event);
+}
+
+bool GrabbedMouse::offer(Event& event) {
+    return owner_.offer(*this, event);
+}
+
+} // namespace quillmere::input

@@ -1,0 +1,97 @@
+#pragma once
+// One physical mouse the input layer has taken over: its event node is read
+// on the main thread, grabbed (EVIOCGRAB) once none of its buttons is down,
+// and its frames are translated and written to its virtual pointer. What the
+// engine posts for a gesture this mouse started is written there too.
+
+#include "FrameTranslator.h"
+#include "ScrollWheelEncoder.h"
+#include "VirtualPointer.h"
+
+#include <linux/input.h>
+
+#include <ctime>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+class QSocketNotifier;
+struct libevdev;
+
+namespace quillmere::input {
+
+class GrabbedMouse;
+
+// What a mouse needs from whoever holds it.
+class MouseOwner {
+public:
+    virtual ~MouseOwner() = default;
+    // A right-button event for the engine; true when it is passed on.
+    virtual bool offer(GrabbedMouse& mouse, Event& event) = 0;
+    // The device node went away (unplugged); the mouse is already closed.
+    virtual void vanished(GrabbedMouse& mouse) = 0;
+};
+
+class GrabbedMouse : public std::enable_shared_from_this<GrabbedMouse>, private FrameSink {
+public:
+    enum class Status {
+        waiting, // open, not grabbed: a button is down or another program holds it
+        grabbed, // grabbed, with its virtual pointer
+        closed,  // released for good
+    };
+
+    // Opens a node for reading; nullptr (and a logged line) when it cannot be
+    // opened, nullptr without a line when it is not a mouse this layer takes.
+    static std::shared_ptr<GrabbedMouse> open(const std::string& node, MouseOwner& owner);
+    ~GrabbedMouse() override;
+    GrabbedMouse(const GrabbedMouse&) = delete;
+    GrabbedMouse& operator=(const GrabbedMouse&) = delete;
+
+    // Grabs the device if none of its buttons is down and makes its virtual
+    // pointer; otherwise it stays waiting (its next frame tries again).
+    void tryGrab();
+    // Releases the buttons the virtual pointer holds, destroys it, ungrabs
+    // and closes the node. Safe to call more than once.
+    void close();
+
+    // Writes one frame of posted events to the virtual pointer; dropped when
+    // the mouse is not grabbed.
+    void post(std::span<const input_event> events);
+    ScrollWheelEncoder& encoder() { return encoder_; }
+
+    Status status() const { return status_; }
+    const std::string& node() const { return node_; }
+    // The virtual pointer's node while grabbed, else empty.
+    std::string virtualNode() const;
+
+private:
+    GrabbedMouse(std::string node, int fd, libevdev* device, MouseOwner& owner);
+    void onReadable();
+    // Reads what is queued while not grabbed (the desktop sees it anyway);
+    // false when the device is gone.
+    bool drain();
+    void readFrames();
+    void resync();
+    void vanish();
+    bool anyKeyDown() const;
+
+    void pass(const input_event& event) override;
+    bool offer(Event& event) override;
+
+    std::string node_;
+    int fd_ = -1;
+    libevdev* device_ = nullptr;
+    MouseOwner& owner_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    Status status_ = Status::waiting;
+    std::unique_ptr<VirtualPointer> pointer_;
+    FrameTranslator translator_;
+    ScrollWheelEncoder encoder_;
+    std::vector<input_event> frame_;
+    // Frames stamped before the grab reached the desktop already.
+    timespec grabbedAt_{};
+    bool busyLogged_ = false;
+};
+
+} // namespace quillmere::input

@@ -1,0 +1,289 @@
+#include "LinuxEventServices.h"
+
+#include "DeviceDiscovery.h"
+#include "engine/Log.h"
+
+#include <QSocketNotifier>
+
+#include <libudev.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace quillmere {
+
+using input::GrabbedMouse;
+
+class LinuxEventServices::Tap : public EventTap {
+public:
+    explicit Tap(LinuxEventServices& services) : services_(&services) {}
+    ~Tap() override {
+        if (services_)
+            services_->detachTap(this);
+    }
+    void enable(bool on) override {
+        if (!services_ || on == enabled_)
+            return;
+        enabled_ = on;
+        if (on)
+            services_->activate();
+        else
+            services_->deactivate();
+    }
+    bool isEnabled() const override { return enabled_; }
+    // The services went away first: the tap is dead.
+    void orphan() {
+        services_ = nullptr;
+        enabled_ = false;
+    }
+
+private:
+    LinuxEventServices* services_;
+    bool enabled_ = false;
+};
+
+LinuxEventServices::LinuxEventServices(std::string uinputPath)
+    : uinputPath_(std::move(uinputPath)), udev_(udev_new()) {
+    retryTimer_.setInterval(retryIntervalMs);
+    retryTimer_.callOnTimeout([this] { retryWaiting(); });
+    scratch_.reserve(8);
+}
+
+LinuxEventServices::~LinuxEventServices() {
+    if (tap_)
+        tap_->orphan();
+    deactivate();
+    udev_unref(udev_);
+}
+
+std::unique_ptr<EventTap> LinuxEventServices::tapCreate(TapLocation, TapPlacement,
+                                                        TapOptions options,
+                                                        std::uint64_t eventsOfInterest,
+                                                        TapCallback callback, void* userInfo) {
+    if (tap_) {
+        Log::write("[Quillmere] an event tap exists already; a second one is refused");
+        return nullptr;
+    }
+    const int fd = ::open(uinputPath_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr; // no input access: refused, the engine logs it
+    ::close(fd);
+    if (!udev_)
+        return nullptr;
+    auto tap = std::make_unique<Tap>(*this);
+    tap_ = tap.get();
+    callback_ = callback;
+    userInfo_ = userInfo;
+    mask_ = eventsOfInterest;
+    listenOnly_ = options == TapOptions::listenOnly;
+    return tap;
+}
+
+void LinuxEventServices::detachTap(Tap* tap) {
+    if (tap != tap_)
+        return;
+    deactivate();
+    tap_ = nullptr;
+    callback_ = nullptr;
+    userInfo_ = nullptr;
+}
+
+void LinuxEventServices::activate() {
+    if (active_)
+        return;
+    active_ = true;
+    if (!input::udevIsRunning())
+        Log::write("[Quillmere] no udev daemon runs: mice can be neither found nor followed");
+    // The monitor first, so that a mouse plugged in during the scan below is
+    // not missed (a mouse seen twice is taken once).
+    monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
+    if (monitor_ &&
+        udev_monitor_filter_add_match_subsystem_devtype(monitor_, "input", nullptr) == 0 &&
+        udev_monitor_enable_receiving(monitor_) == 0) {
+        monitorNotifier_ =
+            std::make_unique<QSocketNotifier>(udev_monitor_get_fd(monitor_), QSocketNotifier::Read);
+        QObject::connect(monitorNotifier_.get(), &QSocketNotifier::activated,
+                         monitorNotifier_.get(), [this] { onMonitorReadable(); });
+    } else {
+        Log::write("[Quillmere] cannot follow hot-plugged mice: no udev monitor");
+        udev_monitor_unref(monitor_);
+        monitor_ = nullptr;
+    }
+    for (const std::string& node : input::eligibleMouseNodes(udev_))
+        addDevice(node);
+}
+
+void LinuxEventServices::deactivate() {
+    if (!active_)
+        return;
+    active_ = false;
+    retryTimer_.stop();
+    monitorNotifier_.reset();
+    udev_monitor_unref(monitor_);
+    monitor_ = nullptr;
+    // Closing releases every held button first, then ungrabs: the mice reach
+    // the desktop untouched from here on.
+    auto mice = std::move(mice_);
+    mice_.clear();
+    for (auto& [node, mouse] : mice)
+        mouse->close();
+    gestureMouse_.reset();
+}
+
+void LinuxEventServices::addDevice(const std::string& node) {
+    if (!active_ || mice_.count(node))
+        return;
+    std::shared_ptr<GrabbedMouse> mouse = GrabbedMouse::open(node, *this);
+    if (!mouse)
+        return;
+    mice_.emplace(node, mouse);
+    mouse->tryGrab();
+    if (mouse->status() == GrabbedMouse::Status::waiting && !retryTimer_.isActive())
+        retryTimer_.start();
+}
+
+void LinuxEventServices::removeDevice(const std::string& node) {
+    const auto found = mice_.find(node);
+    if (found == mice_.end())
+        return;
+    const std::shared_ptr<GrabbedMouse> mouse = found->second;
+    mice_.erase(found);
+    mouse->close();
+}
+
+void LinuxEventServices::onMonitorReadable() {
+    while (monitor_) {
+        udev_device* device = udev_monitor_receive_device(monitor_);
+        if (!device)
+            return;
+        const char* action = udev_device_get_action(device);
+        const char* node = udev_device_get_devnode(device);
+        if (action && node) {
+            if (std::strcmp(action, "add") == 0 && input::isEligibleMouse(device))
+                addDevice(node);
+            else if (std::strcmp(action, "remove") == 0)
+                removeDevice(node);
+        }
+        udev_device_unref(device);
+    }
+}
+
+void LinuxEventServices::retryWaiting() {
+    bool waiting = false;
+    // tryGrab() can close a mouse (no virtual pointer possible): copy first.
+    const auto mice = mice_;
+    for (const auto& [node, mouse] : mice) {
+        mouse->tryGrab();
+        waiting = waiting || mouse->status() == GrabbedMouse::Status::waiting;
+    }
+    if (!waiting)
+        retryTimer_.stop();
+}
+
+bool LinuxEventServices::offer(GrabbedMouse& mouse, Event& event) {
+    if (event.type == EventType::rightMouseDown)
+        gestureMouse_ = mouse.weak_from_this();
+    if (!tap_ || !tap_->isEnabled() || !callback_ || (mask_ & eventMaskBit(event.type)) == 0)
+        return true;
+    Event* result = callback_(TapProxy{this}, event.type, &event, userInfo_);
+    return listenOnly_ || result != nullptr;
+}
+
+void LinuxEventServices::vanished(GrabbedMouse& mouse) {
+    const auto found = mice_.find(mouse.node());
+    if (found != mice_.end() && found->second.get() == &mouse)
+        mice_.erase(found);
+}
+
+std::optional<Event> LinuxEventServices::createEvent() {
+    return Event{};
+}
+
+std::optional<Event> LinuxEventServices::createMouseEvent(EventType type, Point location,
+                                                          MouseButton button) {
+    Event event;
+    event.type = type;
+    event.location = location;
+    event.button = button;
+    return event;
+}
+
+std::optional<Event> LinuxEventServices::createScrollWheelEvent(ScrollUnit units,
+                                                                std::int32_t wheelCount,
+                                                                std::int32_t wheel1,
+                                                                std::int32_t wheel2,
+                                                                std::int32_t wheel3) {
+    if (wheelCount < 1 || wheelCount > 3)
+        return std::nullopt;
+    Event event;
+    event.type = EventType::scrollWheel;
+    event.units = units;
+    event.wheelCount = wheelCount;
+    event.wheel1 = wheel1;
+    event.wheel2 = wheelCount >= 2 ? wheel2 : 0;
+    event.wheel3 = wheelCount >= 3 ? wheel3 : 0;
+    return event;
+}
+
+void LinuxEventServices::post(TapLocation, const Event& event) {
+    const std::shared_ptr<GrabbedMouse> mouse = gestureMouse_.lock();
+    // A gesture whose mouse is gone (unplugged, or the tap was disabled)
+    // has nowhere to go: what it posts is dropped.
+    if (!mouse || mouse->status() != GrabbedMouse::Status::grabbed)
+        return;
+    scratch_.clear();
+    input_event ev{};
+    switch (event.type) {
+    case EventType::leftMouseDown:
+    case EventType::rightMouseDown:
+    case EventType::leftMouseUp:
+    case EventType::rightMouseUp:
+        ev.type = EV_KEY;
+        ev.code = event.button == MouseButton::left    ? BTN_LEFT
+                  : event.button == MouseButton::right ? BTN_RIGHT
+                                                       : BTN_MIDDLE;
+        ev.value =
+            event.type == EventType::leftMouseDown || event.type == EventType::rightMouseDown;
+        scratch_.push_back(ev);
+        break;
+    case EventType::scrollWheel:
+        mouse->encoder().encode(event, scratch_);
+        break;
+    default:
+        if (!unpostableLogged_)
+            Log::write("[Quillmere] an event of type " +
+                       std::to_string(static_cast<std::uint32_t>(event.type)) +
+                       " cannot be posted on Linux and is dropped");
+        unpostableLogged_ = true;
+        return;
+    }
+    mouse->post(scratch_);
+}
+
+std::vector<std::string> LinuxEventServices::grabbedNodes() const {
+    std::vector<std::string> nodes;
+    for (const auto& [node, mouse] : mice_)
+        if (mouse->status() == GrabbedMouse::Status::grabbed)
+            nodes.push_back(node);
+    return nodes;
+}
+
+std::vector<std::string> LinuxEventServices::virtualNodes() const {
+    std::vector<std::string> nodes;
+    for (const auto& [node, mouse] : mice_)
+        if (std::string pointer = mouse->virtualNode(); !pointer.empty())
+            nodes.push_back(pointer);
+    return nodes;
+}
+
+std::vector<std::string> LinuxEventServices::waitingNodes() const {
+    std::vector<std::string> nodes;
+    for (const auto& [node, mouse] : mice_)
+        if (mouse->status() == GrabbedMouse::Status::waiting)
+            nodes.push_back(node);
+    return nodes;
+}
+
+} // namespace quillmere

@@ -1,0 +1,105 @@
+#pragma once
+// The engine's event services on Linux: evdev and uinput.
+//
+// The tap takes over every mouse (see DeviceDiscovery.h) while it is enabled:
+// each one is grabbed, so the desktop no longer sees it directly, and gets a
+// virtual pointer of its own. Right-button presses, releases and right drags
+// go through the tap callback; what it passes is written unchanged to the
+// mouse's virtual pointer, what it swallows is dropped. Everything else the
+// mouse reports passes straight through. What the engine posts goes to the
+// virtual pointer of the mouse whose right button went down last, that is
+// the one that started the gesture. Mice are followed on hot-plug with a
+// libudev monitor. Disabling the tap releases every button a virtual pointer
+// holds, ungrabs the mice and destroys the virtual pointers.
+//
+// Everything runs on the Qt main thread (socket notifiers for the device
+// nodes and the udev monitor). evdev has no global pointer position: every
+// event carries the origin, and a click posted "at a point" lands where the
+// pointer is.
+
+#include "GrabbedMouse.h"
+#include "engine/EventServices.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QSocketNotifier;
+struct udev;
+struct udev_monitor;
+
+namespace quillmere {
+
+class LinuxEventServices : public EventServices, private input::MouseOwner {
+public:
+    // uinputPath: the uinput control node (another one only in tests).
+    explicit LinuxEventServices(std::string uinputPath = "/dev/uinput");
+    ~LinuxEventServices() override;
+    LinuxEventServices(const LinuxEventServices&) = delete;
+    LinuxEventServices& operator=(const LinuxEventServices&) = delete;
+
+    // Refused (nullptr) when the uinput node cannot be opened for writing, or
+    // while another tap of these services exists. Only the event types of
+    // eventsOfInterest reach the callback; a listen-only tap cannot swallow.
+    std::unique_ptr<EventTap> tapCreate(TapLocation location, TapPlacement placement,
+                                        TapOptions options, std::uint64_t eventsOfInterest,
+                                        TapCallback callback, void* userInfo) override;
+    std::optional<Event> createEvent() override;
+    std::optional<Event> createMouseEvent(EventType type, Point location,
+                                          MouseButton button) override;
+    std::optional<Event> createScrollWheelEvent(ScrollUnit units, std::int32_t wheelCount,
+                                                std::int32_t wheel1, std::int32_t wheel2,
+                                                std::int32_t wheel3) override;
+    // Button events write the button's press or release, scroll events the
+    // wheel axes (see ScrollWheelEncoder.h); other events have no evdev form
+    // and are dropped with a logged line.
+    void post(TapLocation location, const Event& event) override;
+
+    // For diagnostics and tests: the nodes of the grabbed mice, of their
+    // virtual pointers, and of the mice waiting for their buttons to come up.
+    std::vector<std::string> grabbedNodes() const;
+    std::vector<std::string> virtualNodes() const;
+    std::vector<std::string> waitingNodes() const;
+    bool isActive() const { return active_; }
+
+    // How often mice that could not be grabbed yet are tried again.
+    static constexpr int retryIntervalMs = 250;
+
+private:
+    class Tap;
+    friend class Tap;
+
+    void activate();
+    void deactivate();
+    void addDevice(const std::string& node);
+    void removeDevice(const std::string& node);
+    void onMonitorReadable();
+    void retryWaiting();
+    void detachTap(Tap* tap);
+
+    bool offer(input::GrabbedMouse& mouse, Event& event) override;
+    void vanished(input::GrabbedMouse& mouse) override;
+
+    std::string uinputPath_;
+    udev* udev_ = nullptr;
+    udev_monitor* monitor_ = nullptr;
+    std::unique_ptr<QSocketNotifier> monitorNotifier_;
+    QTimer retryTimer_;
+    std::map<std::string, std::shared_ptr<input::GrabbedMouse>> mice_;
+    std::weak_ptr<input::GrabbedMouse> gestureMouse_;
+    bool active_ = false;
+
+    Tap* tap_ = nullptr;
+    TapCallback callback_ = nullptr;
+    void* userInfo_ = nullptr;
+    std::uint64_t mask_ = 0;
+    bool listenOnly_ = false;
+    std::vector<input_event> scratch_;
+    bool unpostableLogged_ = false;
+};
+
+} // namespace quillmere

@@ -1,0 +1,147 @@
+#include "VirtualPointer.h"
+
+#include "DeviceDiscovery.h"
+#include "engine/Log.h"
+
+#include <libevdev/libevdev-uinput.h>
+#include <libevdev/libevdev.h>
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace quillmere::input {
+
+namespace {
+input_event makeEvent(std::uint16_t type, std::uint16_t code, std::int32_t value) {
+    input_event ev{};
+    ev.type = type;
+    ev.code = code;
+    ev.value = value;
+    return ev;
+}
+
+// Copies the capabilities that matter for a pointer: buttons and keys,
+// relative axes, misc events and absolute axes (with their ranges), plus the
+// device properties.
+void copyCapabilities(const libevdev* source, libevdev* target) {
+    for (unsigned type : {EV_KEY, EV_REL, EV_MSC}) {
+        if (!libevdev_has_event_type(source, type))
+            continue;
+        const int max = libevdev_event_type_get_max(type);
+        for (int code = 0; code <= max; ++code)
+            if (libevdev_has_event_code(source, type, static_cast<unsigned>(code)))
+                libevdev_enable_event_code(target, type, static_cast<unsigned>(code), nullptr);
+    }
+    if (libevdev_has_event_type(source, EV_ABS)) {
+        for (unsigned code = 0; code <= ABS_MAX; ++code)
+            if (const input_absinfo* info = libevdev_get_abs_info(source, code))
+                libevdev_enable_event_code(target, EV_ABS, code, info);
+    }
+    for (unsigned prop = 0; prop <= INPUT_PROP_MAX; ++prop)
+        if (libevdev_has_property(source, prop))
+            libevdev_enable_property(target, prop);
+    for (unsigned code : {REL_WHEEL, REL_HWHEEL, REL_WHEEL_HI_RES, REL_HWHEEL_HI_RES})
+        libevdev_enable_event_code(target, EV_REL, code, nullptr);
+    libevdev_enable_event_code(target, EV_KEY, BTN_RIGHT, nullptr);
+}
+} // namespace
+
+std::unique_ptr<VirtualPointer> VirtualPointer::create(const libevdev* source, std::string& error) {
+    libevdev* model = libevdev_new();
+    if (!model) {
+        error = "out of memory";
+        return nullptr;
+    }
+    const char* name = libevdev_get_name(source);
+    const char* sourcePhys = libevdev_get_phys(source);
+    const std::string phys = std::string(ownPhysPrefix) + (sourcePhys ? sourcePhys : "");
+    libevdev_set_name(model, name ? name : "");
+    libevdev_set_phys(model, phys.c_str());
+    libevdev_set_id_bustype(model, libevdev_get_id_bustype(source));
+    libevdev_set_id_vendor(model, libevdev_get_id_vendor(source));
+    libevdev_set_id_product(model, libevdev_get_id_product(source));
+    libevdev_set_id_version(model, libevdev_get_id_version(source));
+    copyCapabilities(source, model);
+
+    libevdev_uinput* device = nullptr;
+    const int rc = libevdev_uinput_create_from_device(model, LIBEVDEV_UINPUT_OPEN_MANAGED, &device);
+    libevdev_free(model);
+    if (rc != 0) {
+        error = std::strerror(-rc);
+        return nullptr;
+    }
+    std::unique_ptr<VirtualPointer> pointer(new VirtualPointer);
+    pointer->device_ = device;
+    pointer->phys_ = phys;
+    pointer->pending_.reserve(64);
+    return pointer;
+}
+
+VirtualPointer::~VirtualPointer() {
+    releaseButtons();
+    libevdev_uinput_destroy(device_);
+}
+
+void VirtualPointer::queue(const input_event& event) {
+    if (event.type == EV_KEY && event.code < KEY_CNT && event.value != 2)
+        held_.set(event.code, event.value != 0);
+    pending_.push_back(event);
+}
+
+void VirtualPointer::endFrame() {
+    if (pending_.size() == frameStart_)
+        return;
+    pending_.push_back(makeEvent(EV_SYN, SYN_REPORT, 0));
+    frameStart_ = pending_.size();
+}
+
+bool VirtualPointer::flush() {
+    endFrame();
+    if (pending_.empty())
+        return true;
+    const int fd = libevdev_uinput_get_fd(device_);
+    const auto* bytes = reinterpret_cast<const char*>(pending_.data());
+    std::size_t left = pending_.size() * sizeof(input_event);
+    bool ok = true;
+    while (left > 0) {
+        const ssize_t written = ::write(fd, bytes, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            ok = false;
+            if (!writeFailed_)
+                Log::write(std::string("[Quillmere] writing to the virtual pointer failed: ") +
+                           std::strerror(errno));
+            writeFailed_ = true;
+            break;
+        }
+        bytes += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    pending_.clear();
+    frameStart_ = 0;
+    return ok;
+}
+
+bool VirtualPointer::writeFrame(std::span<const input_event> events) {
+    endFrame();
+    for (const input_event& event : events)
+        queue(event);
+    return flush();
+}
+
+void VirtualPointer::releaseButtons() {
+    endFrame();
+    for (std::size_t code = 0; code < held_.size(); ++code)
+        if (held_.test(code))
+            queue(makeEvent(EV_KEY, static_cast<std::uint16_t>(code), 0));
+    flush();
+}
+
+std::string VirtualPointer::devnode() const {
+    const char* node = libevdev_uinput_get_devnode(device_);
+    return node ? node : "";
+}
+
+} // namespace quillmere::input

@@ -1,0 +1,62 @@
+#pragma once
+// The uinput device that stands in for one grabbed mouse. It copies the
+// mouse's name, bus type, vendor, product, version and capabilities (plus
+// both wheels with their hi-res axes), so per-device desktop settings and
+// hwdb entries keep applying, and its phys is "quillmere/" followed by the
+// mouse's, which is how Quillmere knows its own devices.
+//
+// Output is buffered: queue() collects events, endFrame() closes a frame with
+// SYN_REPORT, flush() hands everything to the kernel in one write. The
+// device remembers which buttons it holds down, so that they can be released
+// before it goes away.
+
+#include <linux/input.h>
+
+#include <bitset>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+struct libevdev;
+struct libevdev_uinput;
+
+namespace quillmere::input {
+
+class VirtualPointer {
+public:
+    // nullptr when the device cannot be made; error then says why.
+    static std::unique_ptr<VirtualPointer> create(const libevdev* source, std::string& error);
+    // Releases every held button, then destroys the device.
+    ~VirtualPointer();
+    VirtualPointer(const VirtualPointer&) = delete;
+    VirtualPointer& operator=(const VirtualPointer&) = delete;
+
+    void queue(const input_event& event);
+    // Closes the frame being queued (nothing happens for an empty one).
+    void endFrame();
+    // Writes everything queued; returns false when the kernel refused it.
+    bool flush();
+    // A frame of its own, after everything queued so far.
+    bool writeFrame(std::span<const input_event> events);
+    // Writes a release for every button still held down, in one frame.
+    void releaseButtons();
+
+    bool holdsButtons() const { return held_.any(); }
+    // The event node, or an empty string when it cannot be found.
+    std::string devnode() const;
+    std::string phys() const { return phys_; }
+
+private:
+    VirtualPointer() = default;
+
+    libevdev_uinput* device_ = nullptr;
+    std::string phys_;
+    std::vector<input_event> pending_;
+    // Index in pending_ where the open frame begins.
+    std::size_t frameStart_ = 0;
+    std::bitset<KEY_CNT> held_;
+    bool writeFailed_ = false;
+};
+
+} // namespace quillmere::input
