@@ -95,6 +95,15 @@ void placeAtSizeHint(QWidget* widget, int x, int y) {
     place(widget, x, y, size.width(), size.height());
 }
 
+// A check box takes the width its style asks for, but only the height of
+// its text line (or of its indicator, if taller): the styles' hints add
+// padding that would push the stack past the window's fixed height.
+void placeCheckbox(QCheckBox* box, int x, int y) {
+    const QSize text = box->fontMetrics().size(Qt::TextShowMnemonic, box->text());
+    const int indicator = box->style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, box);
+    place(box, x, y, box->sizeHint().width(), std::max(text.height(), indicator));
+}
+
 int leftToRightX(const QWidget* widget) {
     const QWidget* parent = widget->parentWidget();
     if (parent && parent->layoutDirection() == Qt::RightToLeft)
@@ -221,8 +230,7 @@ void PreferencesWindow::setupUI() {
     v.websiteLink->setFont(AppStyle::systemFont(11));
     connect(v.websiteLink, &QAbstractButton::clicked, this, &PreferencesWindow::openWebsite);
 
-    v.contactLabel =
-        new QLabel(QStringLiteral(" | ") + QString::fromLatin1(AppInfo::contactEmail), this);
+    v.contactLabel = new QLabel(this);
     v.contactLabel->setFont(AppStyle::systemFont(11));
     setTextColour(v.contactLabel, AppStyle::purpleLight());
 
@@ -244,8 +252,11 @@ void PreferencesWindow::updateStrings() {
     v.launchAtLoginCheckbox->setText(L10n::launchAtLogin());
     v.speedTitle->setText(L10n::scrollSpeed());
     v.langLabel->setText(L10n::languageLabel());
-    setLayoutDirection(Languages::isRightToLeft(Languages::current()) ? Qt::RightToLeft
-                                                                      : Qt::LeftToRight);
+    const bool rightToLeft = Languages::isRightToLeft(Languages::current());
+    setLayoutDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+    // The label text is all left-to-right characters, so in a mirrored
+    // window a right-to-left mark keeps the bar next to the link.
+    v.contactLabel->setText(contactText(rightToLeft));
     layoutContents();
 }
 
@@ -268,7 +279,10 @@ void PreferencesWindow::layoutContents() {
         for (QWidget* row : rows) {
             if (index > 0)
                 y += index == 1 ? headingGap : rowGap;
-            placeAtSizeHint(row, margin, y);
+            if (auto* box = qobject_cast<QCheckBox*>(row))
+                placeCheckbox(box, margin, y);
+            else
+                placeAtSizeHint(row, margin, y);
             y += row->height();
             ++index;
         }
@@ -349,6 +363,11 @@ void PreferencesWindow::selectStoredLanguage() {
     const int index = found == all.end() ? 0 : static_cast<int>(found - all.begin());
     const QSignalBlocker blocker(views_.langPopup);
     views_.langPopup->setCurrentIndex(index);
+}
+
+QString PreferencesWindow::contactText(bool rightToLeft) {
+    const QString text = QStringLiteral(" | ") + QString::fromLatin1(AppInfo::contactEmail);
+    return rightToLeft ? QChar(0x200F) + text : text;
 }
 
 QString PreferencesWindow::formatSpeed(double speed) {

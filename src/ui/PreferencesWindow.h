@@ -81,6 +81,9 @@ public:
 
     // "%.1f" of a speed, as the read-out and the usage event show it.
     static QString formatSpeed(double speed);
+    // The contact label: " | " and the e-mail address, led by a
+    // right-to-left mark in a mirrored window.
+    static QString contactText(bool rightToLeft);
 
 public slots:
     void verticalChanged();
