@@ -1,0 +1,83 @@
+// Recognising mice from sysfs data, and what the event services do without
+// input access (this host has no uinput).
+#include "platform/InputAccess.h"
+#include "platform/input/DeviceDiscovery.h"
+#include "platform/input/LinuxEventServices.h"
+
+#include <gtest/gtest.h>
+
+#include <linux/input.h>
+
+namespace quillmere {
+namespace {
+
+TEST(DeviceDiscovery, CapabilityBitmapsAreReadFromTheLeastSignificantWordUp) {
+    // A typical mouse: "capabilities/key" of a five-button mouse and
+    // "capabilities/rel" with X, Y, wheels and hi-res wheels.
+    const char* keys = "1f0000 0 0 0 0";
+    const char* rels = "1943";
+    EXPECT_TRUE(input::bitmapHasBit(keys, BTN_LEFT));
+    EXPECT_TRUE(input::bitmapHasBit(keys, BTN_RIGHT));
+    EXPECT_TRUE(input::bitmapHasBit(keys, BTN_EXTRA));
+    EXPECT_FALSE(input::bitmapHasBit(keys, BTN_TOUCH));
+    EXPECT_FALSE(input::bitmapHasBit(keys, KEY_A));
+    EXPECT_TRUE(input::bitmapHasBit(rels, REL_X));
+    EXPECT_TRUE(input::bitmapHasBit(rels, REL_Y));
+    EXPECT_TRUE(input::bitmapHasBit(rels, REL_WHEEL_HI_RES));
+    EXPECT_FALSE(input::bitmapHasBit(rels, REL_Z));
+    // Words beyond those listed are zero; junk has no bits.
+    EXPECT_FALSE(input::bitmapHasBit("1", 64 * 3 + 1));
+    EXPECT_FALSE(input::bitmapHasBit("", REL_X));
+    EXPECT_FALSE(input::bitmapHasBit("zz 3", 64));
+    EXPECT_FALSE(input::bitmapHasBit("11111111111111111 0", 64));
+    EXPECT_TRUE(input::bitmapHasBit("3\n", REL_Y));
+}
+
+TEST(DeviceDiscovery, OwnVirtualPointersAreKnownByTheirPhys) {
+    EXPECT_TRUE(input::isOwnPhys("quillmere/usb-0000:00:14.0-2/input0"));
+    EXPECT_TRUE(input::isOwnPhys("quillmere/"));
+    EXPECT_FALSE(input::isOwnPhys("usb-0000:00:14.0-2/input0"));
+    EXPECT_FALSE(input::isOwnPhys("quillmer"));
+    EXPECT_FALSE(input::isOwnPhys(""));
+}
+
+Event* passAll(TapProxy, EventType, Event* event, void*) {
+    return event;
+}
+
+TEST(LinuxEventServices, TapIsRefusedWithoutAWritableUinputNode) {
+    LinuxEventServices services("/nonexistent/uinput");
+    EXPECT_EQ(services.tapCreate(TapLocation::session, TapPlacement::headInsert,
+                                 TapOptions::defaultTap, 0x98, &passAll, nullptr),
+              nullptr);
+    EXPECT_FALSE(services.isActive());
+    EXPECT_FALSE(InputAccess::isTrusted("/nonexistent/uinput", {}));
+    // Something that opens for reading but not for writing is not enough.
+    EXPECT_FALSE(InputAccess::isTrusted("/", {}));
+    EXPECT_TRUE(InputAccess::isTrusted("/dev/null", {"/dev/null"}));
+    EXPECT_FALSE(InputAccess::isTrusted("/dev/null", {"/dev/null", "/nonexistent/event0"}));
+}
+
+TEST(LinuxEventServices, EventsAreMadeAtTheOriginWithValidatedWheelCounts) {
+    LinuxEventServices services;
+    EXPECT_EQ(services.createEvent()->location, (Point{0.0, 0.0}));
+    std::optional<Event> click =
+        services.createMouseEvent(EventType::rightMouseDown, {3.0, 4.0}, MouseButton::right);
+    ASSERT_TRUE(click);
+    EXPECT_EQ(click->type, EventType::rightMouseDown);
+    EXPECT_EQ(click->button, MouseButton::right);
+    std::optional<Event> scroll = services.createScrollWheelEvent(ScrollUnit::line, 2, 5, -6, 7);
+    ASSERT_TRUE(scroll);
+    EXPECT_EQ(scroll->type, EventType::scrollWheel);
+    EXPECT_EQ(scroll->units, ScrollUnit::line);
+    EXPECT_EQ(scroll->wheel1, 5);
+    EXPECT_EQ(scroll->wheel2, -6);
+    EXPECT_EQ(scroll->wheel3, 0); // only two wheels declared
+    EXPECT_FALSE(services.createScrollWheelEvent(ScrollUnit::pixel, 0, 1, 0, 0));
+    EXPECT_FALSE(services.createScrollWheelEvent(ScrollUnit::pixel, 4, 1, 0, 0));
+    // Posting with no gesture under way has nowhere to go and is harmless.
+    services.post(TapLocation::hid, *scroll);
+}
+
+} // namespace
+} // namespace quillmere
