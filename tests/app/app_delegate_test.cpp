@@ -80,8 +80,12 @@ TEST_F(AppDelegateTest, NothingHappensUntilAccessThenEverythingInOrder) {
         "[Quillmere] 이벤트 탭 활성화됨",
         "[Quillmere] 준비 완료 — 오른쪽 버튼 드래그로 스크롤하세요",
     };
-    ASSERT_GE(logLines.size(), expected.size());
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), logLines.begin()));
+    std::vector<std::string> ours; // the tray's own note about a missing tray aside
+    for (const std::string& line : logLines)
+        if (line.find("tray") == std::string::npos)
+            ours.push_back(line);
+    ours.resize(std::min(ours.size(), expected.size()));
+    EXPECT_EQ(ours, expected);
 
     // The launch report went out at once.
     ASSERT_EQ(requests.size(), 1u);

@@ -122,8 +122,8 @@ TEST_F(SingleInstanceTest, InstanceIgnoringTheRequestDelaysStartByThreeSecondsTh
     EXPECT_GE(waited, std::chrono::milliseconds(3000));
     EXPECT_LT(waited, std::chrono::milliseconds(3600));
     EXPECT_EQ(::kill(stubborn, 0), 0); // never killed
-    EXPECT_EQ(logLines.size(), 2u);
-    EXPECT_EQ(logLines.back(), "[Quillmere] 기존 프로세스 종료 완료");
+    EXPECT_EQ(logLines, (std::vector<std::string>{"[Quillmere] 기존 프로세스 종료 중...",
+                                                  "[Quillmere] 기존 프로세스 종료 완료"}));
 }
 
 } // namespace
