@@ -42,14 +42,19 @@ void fetchUpdate(Completion completion) {
         return;
     QNetworkReply* reply = Network::manager().get(request);
     auto tooLarge = std::make_shared<bool>(false);
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                     [reply, tooLarge](qint64 received, qint64 total) {
-                         if (received > UpdateReplies::maximumBytes ||
-                             total > UpdateReplies::maximumBytes) {
-                             *tooLarge = true;
-                             reply->abort();
-                         }
-                     });
+    // Cut the transfer off as soon as the reply is announced or has grown
+    // beyond the limit. Aborting inside these signals would leave the reply
+    // unfinished, so the abort is queued.
+    const auto guard = [reply, tooLarge] {
+        const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        if (*tooLarge || (announced <= UpdateReplies::maximumBytes &&
+                          reply->bytesAvailable() <= UpdateReplies::maximumBytes))
+            return;
+        *tooLarge = true;
+        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, guard);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, guard);
     QObject::connect(reply, &QNetworkReply::finished, reply,
                      [reply, tooLarge, completion = std::move(completion)] {
                          reply->deleteLater();

@@ -45,7 +45,7 @@ public:
 
 private:
     void drain() {
-        if (failed_)
+        if (failed_ || !reply_->isOpen())
             return;
         const QByteArray chunk = reply_->readAll();
         if (file_->write(chunk) != chunk.size()) {

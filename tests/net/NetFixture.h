@@ -1,0 +1,60 @@
+#pragma once
+// Common set-up for the network tests: a memory settings store, local HTTPS
+// servers standing in for the update and analytics hosts, a gate that
+// refuses (and fails the test on) any request to another host, and
+// recorders for opened URLs and message boxes.
+
+#include "TestHttpsServer.h"
+#include "engine/MemorySettingsStore.h"
+#include "net/NetTesting.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace quillmere::nettest {
+
+struct ShownBox {
+    QString windowTitle;
+    QString text;
+    QString informativeText;
+    QStringList buttons; // in order
+    QString defaultButton;
+    QString escapeButton;
+    bool allLabelsPlain = false;
+};
+
+class NetFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Installs hooks again after a test changed hooks_.
+    void applyHooks();
+    // Waits until the shared manager has finished this many replies in
+    // total, then lets queued work run.
+    bool waitForFinished(int count, int timeoutMs = 10'000);
+    bool waitForBoxes(int count, int timeoutMs = 10'000);
+    // Runs queued events for a short while (lets a queued alert appear).
+    static void settle();
+
+    MemorySettingsStore store;
+    std::unique_ptr<TestHttpsServer> updateServer;
+    std::unique_ptr<TestHttpsServer> analyticsServer;
+    QTemporaryDir downloads;
+    NetTesting::Hooks hooks;
+
+    QList<QUrl> requested; // every request the gate saw
+    QList<QUrl> opened;
+    QList<ShownBox> boxes;
+    // The text of the button to press in the next boxes; empty presses the
+    // escape button.
+    QString pressButton;
+    int finishedReplies = 0;
+};
+
+} // namespace quillmere::nettest

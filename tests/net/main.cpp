@@ -1,0 +1,16 @@
+// Network tests run with a real event loop on Qt's offscreen platform; no
+// proxy is used so that every request goes straight to the local servers.
+
+#include <QApplication>
+#include <QNetworkProxy>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

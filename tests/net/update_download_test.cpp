@@ -1,0 +1,188 @@
+#include "NetFixture.h"
+#include "net/UpdateChecker.h"
+#include "net/UpdateDownload.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace quillmere::nettest {
+namespace {
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+}
+
+ScriptedReply image(const QByteArray& body, int status = 200) {
+    ScriptedReply reply;
+    reply.status = status;
+    reply.body = body;
+    reply.headers = {{"Content-Type", "application/octet-stream"}};
+    return reply;
+}
+
+class UpdateDownloadTest : public NetFixture {
+protected:
+    QString inDownloads(const QString& name) const { return downloads.filePath(name); }
+
+    QStringList downloadsEntries() const {
+        return QDir(downloads.path())
+            .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden | QDir::System);
+    }
+
+    // Starts a download and waits until its reply has finished.
+    void download(const QUrl& url) {
+        const int before = finishedReplies;
+        UpdateDownload::start(url);
+        ASSERT_TRUE(waitForFinished(before + 1));
+    }
+};
+
+TEST_F(UpdateDownloadTest, ReplacesAnEarlierFileAndOpensTheNewOne) {
+    ASSERT_TRUE(writeFile(inDownloads("Quillmere-1.1.0.dmg"), "old image"));
+    const QByteArray payload(300 * 1024, 'D');
+    updateServer->setReply(image(payload));
+    download(updateServer->url("/files/Quillmere-1.1.0.dmg?token=1"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.isEmpty(); }, 5000));
+
+    EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(inDownloads("Quillmere-1.1.0.dmg"))});
+    EXPECT_EQ(readFile(inDownloads("Quillmere-1.1.0.dmg")), payload);
+    EXPECT_EQ(downloadsEntries(), QStringList{"Quillmere-1.1.0.dmg"}); // no temporary left
+    EXPECT_EQ(updateServer->requests().value(0).target, "/files/Quillmere-1.1.0.dmg?token=1");
+}
+
+TEST_F(UpdateDownloadTest, TheUpdateAlertDownloadsTheAdvertisedImage) {
+    TestHttpsServer files;
+    files.setReply(image("new image"));
+    ScriptedReply reply;
+    reply.body = R"({"updateAvailable":true,"latestVersion":"1.1.0","downloadUrl":")" +
+                 files.url("/Quillmere-1.1.0.dmg").toEncoded() + "\"}";
+    updateServer->setReply(reply);
+    pressButton = "Download & Update";
+    UpdateChecker::checkSilently();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.isEmpty(); }, 10'000));
+    EXPECT_EQ(boxes.size(), 1);
+    EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(inDownloads("Quillmere-1.1.0.dmg"))});
+    EXPECT_EQ(readFile(inDownloads("Quillmere-1.1.0.dmg")), "new image");
+}
+
+TEST_F(UpdateDownloadTest, FailedTransfersLeaveTheOldFileAndOpenNothing) {
+    ASSERT_TRUE(writeFile(inDownloads("Q.dmg"), "old image"));
+    hooks.downloadTimeoutMs = 300;
+    applyHooks();
+
+    ScriptedReply stalled = image("partial");
+    stalled.mode = ScriptedReply::Mode::stallInBody;
+    ScriptedReply silent;
+    silent.mode = ScriptedReply::Mode::silent;
+    ScriptedReply toPlain;
+    toPlain.status = 302;
+    toPlain.headers = {{"Location", "http://127.0.0.1:9/Q.dmg"}};
+    const ScriptedReply failures[] = {image("<html>missing</html>", 404),
+                                      image("<html>oops</html>", 500),
+                                      image("", 300),
+                                      stalled,
+                                      silent,
+                                      toPlain};
+    for (const ScriptedReply& reply : failures) {
+        updateServer->setReply(reply);
+        download(updateServer->url("/Q.dmg"));
+    }
+    download(QUrl(TestHttpsServer::closedOrigin().toString() + "/Q.dmg"));
+    settle();
+
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_EQ(readFile(inDownloads("Q.dmg")), "old image");
+    EXPECT_EQ(downloadsEntries(), QStringList{"Q.dmg"});
+}
+
+TEST_F(UpdateDownloadTest, RefusedAddressesFetchNothing) {
+    const QString refused[] = {
+        "http://127.0.0.1:1/Q.dmg",
+        updateServer->url("/").toString(),
+        updateServer->url("/dir/").toString(),
+        updateServer->url("/a/..").toString(),
+        updateServer->url("/..%2F..%2Fescape.dmg").toString(),
+        updateServer->url("/a%2Fb.dmg").toString(),
+    };
+    for (const QString& url : refused)
+        UpdateDownload::start(QUrl(url));
+    settle();
+    EXPECT_TRUE(requested.isEmpty());
+    EXPECT_TRUE(updateServer->requests().isEmpty());
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(downloadsEntries().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(downloads.path()).dir().filePath("escape.dmg")));
+}
+
+TEST_F(UpdateDownloadTest, NeverReplacesADirectoryOrASymbolicLink) {
+    ASSERT_TRUE(QDir(downloads.path()).mkdir("Folder.dmg"));
+    ASSERT_TRUE(writeFile(inDownloads("Folder.dmg/keep"), "inside"));
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath("precious");
+    ASSERT_TRUE(writeFile(target, "precious"));
+    ASSERT_TRUE(QFile::link(target, inDownloads("Link.dmg")));
+
+    updateServer->setReply(image("payload"));
+    UpdateDownload::start(updateServer->url("/Folder.dmg"));
+    UpdateDownload::start(updateServer->url("/Link.dmg"));
+    EXPECT_TRUE(requested.isEmpty()); // the gate sees every request as it starts
+    settle();
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_EQ(readFile(inDownloads("Folder.dmg/keep")), "inside");
+    EXPECT_TRUE(QFileInfo(inDownloads("Link.dmg")).isSymLink());
+    EXPECT_EQ(readFile(target), "precious");
+}
+
+TEST_F(UpdateDownloadTest, MissingOrReadOnlyDownloadsFolder) {
+    updateServer->setReply(image("payload"));
+    hooks.downloadsFolder = downloads.filePath("does-not-exist");
+    applyHooks();
+    UpdateDownload::start(updateServer->url("/Q.dmg"));
+    hooks.downloadsFolder = QString(); // no Downloads folder known at all
+    applyHooks();
+    UpdateDownload::start(updateServer->url("/Q.dmg"));
+    settle();
+    EXPECT_FALSE(QFileInfo::exists(downloads.filePath("does-not-exist")));
+
+    // A folder no one may write into; root ignores permission bits, so it
+    // gets a folder of the kernel's instead.
+    const QString readOnly = downloads.filePath("ro");
+    ASSERT_TRUE(QDir().mkdir(readOnly));
+    ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner));
+    hooks.downloadsFolder = geteuid() == 0 ? QStringLiteral("/proc/self") : readOnly;
+    applyHooks();
+    UpdateDownload::start(updateServer->url("/Q.dmg"));
+    settle();
+    QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    EXPECT_TRUE(requested.isEmpty());
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(QDir(readOnly).isEmpty(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden));
+}
+
+TEST_F(UpdateDownloadTest, AnHttpsRedirectIsFollowed) {
+    TestHttpsServer mirror;
+    mirror.setReply(image("mirrored"));
+    ScriptedReply moved;
+    moved.status = 302;
+    moved.headers = {{"Location", mirror.url("/cdn/other-name.bin").toEncoded()}};
+    updateServer->setReply(moved);
+    download(updateServer->url("/Q.dmg"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.isEmpty(); }, 5000));
+    // The name comes from the address the user was offered.
+    EXPECT_EQ(readFile(inDownloads("Q.dmg")), "mirrored");
+    EXPECT_EQ(downloadsEntries(), QStringList{"Q.dmg"});
+}
+
+} // namespace
+} // namespace quillmere::nettest

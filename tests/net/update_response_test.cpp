@@ -1,0 +1,115 @@
+#include "net/UpdateDownload.h"
+#include "net/UpdateResponse.h"
+
+#include <gtest/gtest.h>
+
+namespace quillmere {
+namespace {
+
+using UpdateReplies::decode;
+
+TEST(UpdateReplyDecoding, AcceptsTheFourMembersAndIgnoresOthers) {
+    const auto full = decode(R"({"updateAvailable":true,"latestVersion":"1.1.0",
+        "downloadUrl":"https://quillmere.app/Quillmere-1.1.0.dmg","releaseNotes":"Faster",
+        "extra":[1,2,{"x":null}]})");
+    ASSERT_TRUE(full);
+    EXPECT_TRUE(full->updateAvailable);
+    EXPECT_EQ(full->latestVersion, "1.1.0");
+    EXPECT_EQ(full->downloadUrl, QString("https://quillmere.app/Quillmere-1.1.0.dmg"));
+    EXPECT_EQ(full->releaseNotes, QString("Faster"));
+
+    // Null and absent optional members both mean none; an empty string is kept.
+    const auto sparse = decode(
+        R"({"updateAvailable":false,"latestVersion":"","downloadUrl":null,"releaseNotes":""})");
+    ASSERT_TRUE(sparse);
+    EXPECT_FALSE(sparse->updateAvailable);
+    EXPECT_FALSE(sparse->downloadUrl);
+    ASSERT_TRUE(sparse->releaseNotes);
+    EXPECT_TRUE(sparse->releaseNotes->isEmpty());
+}
+
+TEST(UpdateReplyDecoding, RefusesAnythingButTheStrictShape) {
+    const char* bad[] = {
+        "",
+        "not json",
+        "<html><body><h1>502 Bad Gateway</h1></body></html>",
+        "[]",
+        R"(["updateAvailable", true])",
+        "null",
+        R"("updateAvailable")",
+        R"({"updateAvailable":true,"latestVersion":"1.1.0")", // truncated
+        R"({"latestVersion":"1.1.0"})",                       // missing Boolean
+        R"({"updateAvailable":true})",                        // missing version
+        R"({"updateAvailable":null,"latestVersion":"1.1.0"})",
+        R"({"updateAvailable":true,"latestVersion":null})",
+        R"({"updateAvailable":1,"latestVersion":"1.1.0"})",
+        R"({"updateAvailable":"true","latestVersion":"1.1.0"})",
+        R"({"updateAvailable":true,"latestVersion":110})",
+        R"({"updateAvailable":true,"latestVersion":"1.1.0","downloadUrl":42})",
+        R"({"updateAvailable":true,"latestVersion":"1.1.0","downloadUrl":{"href":"x"}})",
+        R"({"updateAvailable":true,"latestVersion":"1.1.0","releaseNotes":["a"]})",
+        R"({"updateAvailable":true,"latestVersion":"1.1.0","releaseNotes":false})",
+    };
+    for (const char* body : bad)
+        EXPECT_FALSE(decode(body)) << body;
+}
+
+TEST(UpdateReplyDecoding, RefusesOversizedBodiesEvenWhenValid) {
+    const QByteArray head = R"({"updateAvailable":true,"latestVersion":"1.1.0","releaseNotes":")";
+    const QByteArray tail = R"("})";
+    const qint64 fits = UpdateReplies::maximumBytes - head.size() - tail.size();
+    EXPECT_TRUE(decode(head + QByteArray(fits, 'a') + tail));
+    EXPECT_FALSE(decode(head + QByteArray(fits + 1, 'a') + tail));
+}
+
+TEST(UpdateReplyDisplay, DropsControlCharactersAndNormalisesLineBreaks) {
+    const QString notes = QString::fromUtf8("a\r\nb\rc\n\td\x1b[31me\x7f") + QChar(0) +
+                          QChar(0x85) + QString::fromUtf8("<b>é</b>");
+    EXPECT_EQ(UpdateReplies::displayText(notes, true),
+              QString::fromUtf8("a\nb\nc\n\td[31me<b>é</b>"));
+    EXPECT_EQ(UpdateReplies::displayText(notes, false), QString::fromUtf8("abcd[31me<b>é</b>"));
+    EXPECT_EQ(UpdateReplies::displayText("1.1.0\n\nInstall now!", false), "1.1.0Install now!");
+}
+
+TEST(DownloadFileName, TakesTheLastSegmentAndRefusesUnsafeNames) {
+    using UpdateDownload::fileNameFor;
+    EXPECT_EQ(fileNameFor(QUrl("https://h/rel/Quillmere-1.1.0.dmg?x=1#f")),
+              QString("Quillmere-1.1.0.dmg"));
+    EXPECT_EQ(fileNameFor(QUrl("https://h/Quill%20mere.dmg")), QString("Quill mere.dmg"));
+    EXPECT_EQ(fileNameFor(QUrl("https://h/.hidden")), QString(".hidden"));
+
+    const char* refused[] = {
+        "http://h/Quillmere.dmg", // not https
+        "ftp://h/Quillmere.dmg",
+        "file:///tmp/Quillmere.dmg",
+        "https:///Quillmere.dmg",
+        "https://h",
+        "https://h/",
+        "https://h/dir/",
+        "https://h/.",
+        "https://h/a/..",
+        "https://h/a/%2e%2e",
+        "https://h/%2E",
+        "https://h/a%2Fb.dmg",
+        "https://h/..%2F..%2F.bashrc",
+        "https://h/a%5Cb.dmg",
+        "https://h/a%00b.dmg",
+        "https://h/a%0Ab.dmg",
+    };
+    for (const char* text : refused)
+        EXPECT_FALSE(fileNameFor(QUrl(text))) << text;
+}
+
+TEST(DownloadFileName, DestinationStaysInsideTheFolder) {
+    using UpdateDownload::destinationFor;
+    EXPECT_EQ(destinationFor(QUrl("https://h/x/Q.dmg"), "/home/u/Downloads"),
+              QString("/home/u/Downloads/Q.dmg"));
+    EXPECT_EQ(destinationFor(QUrl("https://h/x/Q.dmg"), "/home/u/Downloads/"),
+              QString("/home/u/Downloads/Q.dmg"));
+    EXPECT_FALSE(destinationFor(QUrl("https://h/x/Q.dmg"), ""));
+    EXPECT_FALSE(destinationFor(QUrl("https://h/..%2FQ.dmg"), "/home/u/Downloads"));
+    EXPECT_FALSE(destinationFor(QUrl("https://h/x/.."), "/home/u/Downloads"));
+}
+
+} // namespace
+} // namespace quillmere
