@@ -174,19 +174,20 @@ TEST_F(LocalizationTest, EveryLanguageHasItsOwnCompleteTexts) {
         ASSERT_EQ(table[i].language, language) << "entries out of popup order";
 
         std::set<std::string> distinct;
-        int sameAsEnglish = 0;
         for (const auto& [name, key] : Translations::allKeys()) {
             const char* text = table[i].texts.*key;
             ASSERT_NE(text, nullptr) << name;
             ASSERT_STRNE(text, "") << name;
             distinct.insert(text);
-            if (language != Language::english && std::string_view(text) == english.*key)
-                ++sameAsEnglish;
+            // A language may share a word with English ("Later" is Dutch too);
+            // anything else equal to English is an untranslated text.
+            const bool borrowed = language == Language::dutch && key == &Translations::Texts::later;
+            if (language != Language::english && !borrowed) {
+                EXPECT_STRNE(text, english.*key) << name << " left in English";
+            }
         }
         // Two keys sharing one text means one was pasted into the wrong slot.
         EXPECT_EQ(distinct.size(), Translations::keyCount);
-        // A language may borrow a word ("Later" is Dutch too) but not whole texts.
-        EXPECT_LE(sameAsEnglish, 1);
 
         EXPECT_EQ(countOf(table[i].texts.updateMessage, "%@"), 1u);
         for (const char* text : {table[i].texts.preferences, table[i].texts.checkForUpdates}) {
