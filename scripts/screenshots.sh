@@ -10,7 +10,8 @@
 # argument (programs that read no command line ignore it) and with a fresh
 # XDG_CONFIG_HOME whose defaults.json already holds that "language". If no
 # preferences window shows up by itself, the script opens it from the tray
-# menu. OUTPUT_DIR defaults to docs/screenshots.
+# menu. OUTPUT_DIR defaults to docs/screenshots. QUILLMERE_SCREENSHOT_LANGUAGES
+# (a space-separated list of codes) replaces the default "en ko ar".
 #
 # Needs: Xvfb, dbus-run-session, trayer, xdotool, xwininfo, ImageMagick.
 set -euo pipefail
@@ -135,6 +136,7 @@ shoot_language() { # code file
     wait "$app" 2>/dev/null || true
 }
 
-shoot_language en preferences-en.png
-shoot_language ko preferences-ko.png
-shoot_language ar preferences-ar.png
+# QUILLMERE_SCREENSHOT_LANGUAGES picks other languages for a closer look.
+for code in ${QUILLMERE_SCREENSHOT_LANGUAGES:-en ko ar}; do
+    shoot_language "$code" "preferences-$code.png"
+done

@@ -37,6 +37,8 @@ constexpr int cardPadding = 14; // card top to heading, last row to card bottom
 constexpr int headingGap = 8;   // heading to first row
 constexpr int rowGap = 6;       // between rows
 constexpr int cardGap = 10;     // between cards
+constexpr int linkGap = 12;     // last card to the website link
+constexpr int versionTop = 36;  // band top to the version label
 constexpr int sliderWidth = 200;
 constexpr int popupWidth = 160;
 
@@ -96,12 +98,14 @@ void placeAtSizeHint(QWidget* widget, int x, int y) {
 }
 
 // A check box takes the width its style asks for, but only the height of
-// its text line (or of its indicator, if taller): the styles' hints add
+// its text line (in its own font or a fall-back one, or its indicator's if
+// taller): the styles' hints add
 // padding that would push the stack past the window's fixed height.
 void placeCheckbox(QCheckBox* box, int x, int y) {
     const QSize text = box->fontMetrics().size(Qt::TextShowMnemonic, box->text());
     const int indicator = box->style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, box);
-    place(box, x, y, box->sizeHint().width(), std::max(text.height(), indicator));
+    const int line = std::max(text.height(), box->fontMetrics().height());
+    place(box, x, y, box->sizeHint().width(), std::max(line, indicator));
 }
 
 int leftToRightX(const QWidget* widget) {
@@ -267,7 +271,11 @@ void PreferencesWindow::layoutContents() {
 
     place(v.background, 0, 0, contentWidth, height());
     place(v.band, 0, 0, contentWidth, bandHeight);
-    placeAtSizeHint(v.versionLabel, margin, 36);
+    // A subtitle in a script with very tall lines lifts the pair just
+    // enough to stay inside the band; otherwise the version sits at 36.
+    const int headerHeight =
+        v.versionLabel->sizeHint().height() + 2 + v.subtitleLabel->sizeHint().height();
+    placeAtSizeHint(v.versionLabel, margin, std::min(versionTop, bandHeight - 4 - headerHeight));
     placeAtSizeHint(v.subtitleLabel, margin, v.versionLabel->geometry().bottom() + 1 + 2);
 
     // A card is sized to its width first so that its children can be
@@ -327,10 +335,22 @@ void PreferencesWindow::layoutContents() {
 
     const QSize linkSize = v.websiteLink->sizeHint();
     place(v.websiteLink, contentWidth / 2 - 50 - linkSize.width() / 2,
-          v.languageCard->geometry().bottom() + 1 + 12, linkSize.width(), linkSize.height());
+          v.languageCard->geometry().bottom() + 1 + linkGap, linkSize.width(), linkSize.height());
     const QSize contactSize = v.contactLabel->sizeHint();
     place(v.contactLabel, rightEdge(v.websiteLink), centredOn(v.websiteLink, contactSize.height()),
           contactSize.width(), contactSize.height());
+
+    // Scripts whose fonts have very tall lines (Burmese, some Indic ones)
+    // can need more than the fixed height at these distances; the window
+    // then grows just enough rather than cut off the link.
+    const int needed =
+        std::max(v.websiteLink->geometry().bottom(), v.contactLabel->geometry().bottom()) + 1 +
+        linkGap;
+    const int newHeight = std::max(windowHeight, needed);
+    if (height() != newHeight) {
+        setFixedSize(windowWidth, newHeight);
+        place(v.background, 0, 0, contentWidth, newHeight);
+    }
 }
 
 void PreferencesWindow::refreshControls() {

@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
@@ -63,6 +64,7 @@ void StatusBarController::setupStatusBar() {
     quitItem_->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
     quitItem_->setShortcutVisibleInContextMenu(true);
     connect(quitItem_, &QAction::triggered, this, &StatusBarController::quit);
+    menu_->installEventFilter(this);
 
     showStatusItemWhenTrayExists();
 }
@@ -109,6 +111,18 @@ void StatusBarController::createStatusItem() {
                     menu_->popup(QCursor::pos());
             });
     statusItem_->show();
+}
+
+bool StatusBarController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == menu_.get() && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (QKeySequence(key->keyCombination()) == quitItem_->shortcut()) {
+            menu_->close();
+            quitItem_->trigger();
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void StatusBarController::updateMenuStrings() {

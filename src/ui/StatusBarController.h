@@ -56,6 +56,11 @@ public slots:
     void checkForUpdates();
     void quit();
 
+protected:
+    // Lets Ctrl+Q work in the open menu: Qt matches action shortcuts only
+    // in windows, not in a free-standing context menu.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void setupStatusBar();
     void updateMenuStrings();

@@ -1,0 +1,62 @@
+#pragma once
+// Shared pieces of the window and menu tests: an in-memory settings store
+// installed for each test, a recorder for usage events and log lines, and
+// preferences actions that reach nothing outside the process.
+
+#include "engine/Log.h"
+#include "engine/MemorySettingsStore.h"
+#include "engine/ScrollConfig.h"
+#include "ui/PreferencesWindow.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace quillmere::testing {
+
+struct SentEvent {
+    QString name;
+    QJsonObject params;
+};
+
+// What the preferences window asked of the outside world.
+struct OutsideWorld {
+    std::vector<SentEvent> events;
+    std::vector<bool> launchAtLoginCalls;
+    bool launchAtLoginRegistered = false;
+    std::vector<QUrl> openedUrls;
+
+    PreferencesActions actions() {
+        PreferencesActions actions;
+        actions.sendEvent = [this](const QString& name, const QJsonObject& params) {
+            events.push_back({name, params});
+        };
+        actions.setLaunchAtLogin = [this](bool on) { launchAtLoginCalls.push_back(on); };
+        actions.isLaunchAtLoginEnabled = [this] { return launchAtLoginRegistered; };
+        actions.openUrl = [this](const QUrl& url) { openedUrls.push_back(url); };
+        return actions;
+    }
+};
+
+class UiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ScrollConfig::setDefaults(&store);
+        previousSink = Log::setSink([this](std::string_view line) { logLines.emplace_back(line); });
+    }
+    void TearDown() override {
+        Log::setSink(previousSink);
+        ScrollConfig::setDefaults(nullptr);
+    }
+
+    MemorySettingsStore store;
+    std::vector<std::string> logLines;
+    Log::Sink previousSink;
+};
+
+} // namespace quillmere::testing

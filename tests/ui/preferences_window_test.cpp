@@ -1,0 +1,411 @@
+// The preferences window: what each control stores and reports, how the
+// window refreshes from the store, and where everything sits, in every
+// language and mirrored for right-to-left ones.
+
+#include "UiTestSupport.h"
+
+#include "AppInfo.h"
+#include "ui/CardView.h"
+#include "ui/GradientView.h"
+#include "ui/Localization.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+
+#include <map>
+
+namespace quillmere::testing {
+namespace {
+
+class PreferencesWindowTest : public UiTest {
+protected:
+    void SetUp() override {
+        UiTest::SetUp();
+        window = std::make_unique<PreferencesWindow>(outside.actions());
+    }
+    void TearDown() override {
+        window.reset();
+        UiTest::TearDown();
+    }
+
+    const PreferencesWindow::Views& v() const { return window->views(); }
+
+    void click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton); }
+
+    std::optional<bool> storedBool(const char* key) const { return store.boolValue(key); }
+
+    OutsideWorld outside;
+    std::unique_ptr<PreferencesWindow> window;
+};
+
+// A rectangle in the window's coordinates.
+QRect inWindow(const QWidget* widget) {
+    return QRect(widget->mapTo(widget->window(), QPoint(0, 0)), widget->size());
+}
+
+int bottomOf(const QWidget* widget) {
+    return widget->geometry().bottom() + 1;
+}
+
+TEST_F(PreferencesWindowTest, EmptyStoreShowsTheDefaults) {
+    outside.launchAtLoginRegistered = true;
+    window->showWindow();
+    EXPECT_TRUE(v().verticalCheckbox->isChecked());
+    EXPECT_TRUE(v().horizontalCheckbox->isChecked());
+    EXPECT_FALSE(v().diagonalCheckbox->isChecked());
+    EXPECT_TRUE(v().reverseCheckbox->isChecked());
+    EXPECT_TRUE(v().smoothCheckbox->isChecked());
+    EXPECT_TRUE(v().momentumCheckbox->isChecked());
+    // Launch at login follows the registration as it stands, not the store.
+    EXPECT_TRUE(v().launchAtLoginCheckbox->isChecked());
+    EXPECT_EQ(v().speedSlider->value(), 3 * PreferencesWindow::sliderScale);
+    EXPECT_EQ(v().speedLabel->text(), "3.0");
+    EXPECT_EQ(v().langPopup->currentIndex(), 0);
+    EXPECT_EQ(v().langPopup->count(), 50);
+    EXPECT_EQ(v().langPopup->itemText(1), QString::fromUtf8("한국어"));
+    // Showing reads only: nothing is written and nothing is reported.
+    EXPECT_EQ(store.size(), 0u);
+    EXPECT_TRUE(outside.events.empty());
+}
+
+TEST_F(PreferencesWindowTest, EachCheckboxStoresItsKeyAndReportsOneEventPerClick) {
+    struct Row {
+        QCheckBox* box;
+        const char* key;
+        const char* settingName;
+    };
+    const Row rows[] = {
+        {v().verticalCheckbox, "enableVerticalScroll", "vertical_scroll"},
+        {v().horizontalCheckbox, "enableHorizontalScroll", "horizontal_scroll"},
+        {v().diagonalCheckbox, "diagonalScroll", "diagonal_scroll"},
+        {v().reverseCheckbox, "reverseScroll", "reverse_scroll"},
+        {v().smoothCheckbox, "usePixelScrolling", "smooth_scroll"},
+        {v().momentumCheckbox, "momentumScroll", "momentum_scroll"},
+    };
+    window->showWindow();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.key);
+        const bool before = row.box->isChecked();
+        const std::size_t sizeBefore = store.size();
+        outside.events.clear();
+
+        click(row.box);
+        EXPECT_EQ(storedBool(row.key), !before);
+        EXPECT_EQ(store.size(), sizeBefore + 1) << "a click writes its own key only";
+        ASSERT_EQ(outside.events.size(), 1u);
+        EXPECT_EQ(outside.events[0].name, "setting_changed");
+        EXPECT_EQ(outside.events[0].params,
+                  QJsonObject({{"setting_name", row.settingName},
+                               {"setting_value", before ? "false" : "true"}}));
+
+        // The store already holds the value the next click gives (changed
+        // behind the window's back): the click still reports once.
+        store.setBool(row.key, before);
+        click(row.box);
+        EXPECT_EQ(storedBool(row.key), before);
+        ASSERT_EQ(outside.events.size(), 2u);
+        EXPECT_EQ(outside.events[1].params["setting_value"], before ? "true" : "false");
+    }
+    EXPECT_TRUE(outside.launchAtLoginCalls.empty());
+}
+
+TEST_F(PreferencesWindowTest, BothAxesMayBeSwitchedOffWithoutTouchingOtherSettings) {
+    window->showWindow();
+    click(v().verticalCheckbox);
+    click(v().horizontalCheckbox);
+    EXPECT_EQ(storedBool("enableVerticalScroll"), false);
+    EXPECT_EQ(storedBool("enableHorizontalScroll"), false);
+    EXPECT_EQ(store.size(), 2u);
+    EXPECT_FALSE(v().diagonalCheckbox->isChecked());
+    EXPECT_TRUE(v().momentumCheckbox->isChecked());
+}
+
+TEST_F(PreferencesWindowTest, LaunchAtLoginGoesThroughTheHelperAndKeepsTheClickedState) {
+    outside.launchAtLoginRegistered = false;
+    window->showWindow();
+    click(v().launchAtLoginCheckbox);
+    EXPECT_EQ(outside.launchAtLoginCalls, std::vector<bool>{true});
+    // The window never writes the key itself: the helper does on success.
+    EXPECT_EQ(store.object("launchAtLogin"), SettingsValue{});
+    ASSERT_EQ(outside.events.size(), 1u);
+    EXPECT_EQ(outside.events[0].params,
+              QJsonObject({{"setting_name", "launch_at_login"}, {"setting_value", "true"}}));
+    // Registration failed (still not registered): the box shows the click
+    // until the window is shown again, which reads the real state.
+    EXPECT_TRUE(v().launchAtLoginCheckbox->isChecked());
+    window->showWindow();
+    EXPECT_FALSE(v().launchAtLoginCheckbox->isChecked());
+}
+
+TEST_F(PreferencesWindowTest, StoredSpeedIsShownAsStoredAndBadValuesShowTheDefault) {
+    store.setObject("scrollSpeed", 12.34);
+    window->showWindow();
+    EXPECT_EQ(v().speedSlider->value(), 12340);
+    EXPECT_EQ(v().speedLabel->text(), "12.3");
+
+    // Beyond the slider's range: the read-out shows the stored number.
+    store.setObject("scrollSpeed", 80.0);
+    window->showWindow();
+    EXPECT_EQ(v().speedSlider->value(), v().speedSlider->maximum());
+    EXPECT_EQ(v().speedLabel->text(), "80.0");
+
+    for (double bad : {0.0, -2.0}) {
+        store.setObject("scrollSpeed", bad);
+        window->showWindow();
+        EXPECT_EQ(v().speedLabel->text(), "3.0");
+        EXPECT_EQ(v().speedSlider->value(), 3000);
+        EXPECT_EQ(store.doubleValue("scrollSpeed"), bad) << "showing does not repair the store";
+    }
+    store.setObject("scrollSpeed", std::string("fast"));
+    window->showWindow();
+    EXPECT_EQ(v().speedLabel->text(), "3.0");
+    EXPECT_TRUE(outside.events.empty());
+}
+
+TEST_F(PreferencesWindowTest, MovingTheSliderStoresTheExactValueAndReportsItRounded) {
+    window->showWindow();
+    v().speedSlider->setValue(7460);
+    EXPECT_EQ(store.object("scrollSpeed"), SettingsValue{7.46});
+    EXPECT_EQ(v().speedLabel->text(), "7.5");
+    ASSERT_EQ(outside.events.size(), 1u);
+    EXPECT_EQ(outside.events[0].params,
+              QJsonObject({{"setting_name", "scroll_speed"}, {"setting_value", "7.5"}}));
+
+    // The keyboard moves it by a tenth and each step is stored and reported.
+    v().speedSlider->setFocus();
+    QTest::keyClick(v().speedSlider, Qt::Key_Right);
+    EXPECT_DOUBLE_EQ(store.doubleValue("scrollSpeed"), 7.56);
+    EXPECT_EQ(outside.events.size(), 2u);
+
+    // The ends of the range.
+    v().speedSlider->setValue(0);
+    EXPECT_EQ(store.object("scrollSpeed"), SettingsValue{1.0});
+    v().speedSlider->setValue(1'000'000);
+    EXPECT_EQ(store.object("scrollSpeed"), SettingsValue{50.0});
+    EXPECT_EQ(v().speedLabel->text(), "50.0");
+}
+
+TEST_F(PreferencesWindowTest, ChoosingALanguageStoresRetitlesPostsThenReports) {
+    window->showWindow();
+    const QString englishSubtitle = v().subtitleLabel->text();
+    const QString versionBefore = v().versionLabel->text();
+    const QString contactBefore = v().contactLabel->text();
+    const QString linkBefore = v().websiteLink->text();
+
+    // What the notice's observers see when it arrives.
+    std::string storedAtPost;
+    QString subtitleAtPost;
+    std::size_t eventsAtPost = 99;
+    QSignalSpy posted(&LanguageNotifier::instance(), &LanguageNotifier::languageDidChange);
+    const auto connection =
+        QObject::connect(&LanguageNotifier::instance(), &LanguageNotifier::languageDidChange, [&] {
+            storedAtPost = store.string("language").value_or("");
+            subtitleAtPost = v().subtitleLabel->text();
+            eventsAtPost = outside.events.size();
+        });
+
+    // The user picks the second entry with the keyboard.
+    v().langPopup->setFocus();
+    QTest::keyClick(v().langPopup, Qt::Key_Down);
+    QObject::disconnect(connection);
+
+    EXPECT_EQ(store.string("language"), "ko");
+    ASSERT_EQ(posted.count(), 1);
+    EXPECT_EQ(storedAtPost, "ko");
+    EXPECT_EQ(subtitleAtPost, L10n::subtitle()) << "re-titled before the notice";
+    EXPECT_EQ(eventsAtPost, 0u) << "reported after the notice";
+    ASSERT_EQ(outside.events.size(), 1u);
+    EXPECT_EQ(outside.events[0].name, "language_changed");
+    EXPECT_EQ(outside.events[0].params, QJsonObject({{"language", "ko"}}));
+
+    // All twelve texts come from the Korean table now.
+    EXPECT_NE(v().subtitleLabel->text(), englishSubtitle);
+    const std::pair<QString, QString> texts[] = {
+        {v().subtitleLabel->text(), L10n::subtitle()},
+        {v().dirLabel->text(), L10n::scrollDirection()},
+        {v().verticalCheckbox->text(), L10n::verticalScroll()},
+        {v().horizontalCheckbox->text(), L10n::horizontalScroll()},
+        {v().diagonalCheckbox->text(), L10n::diagonalScroll()},
+        {v().behLabel->text(), L10n::behavior()},
+        {v().reverseCheckbox->text(), L10n::reverseScroll()},
+        {v().smoothCheckbox->text(), L10n::smoothScroll()},
+        {v().momentumCheckbox->text(), L10n::momentumScroll()},
+        {v().launchAtLoginCheckbox->text(), L10n::launchAtLogin()},
+        {v().speedTitle->text(), L10n::scrollSpeed()},
+        {v().langLabel->text(), L10n::languageLabel()},
+    };
+    for (const auto& [shown, expected] : texts)
+        EXPECT_EQ(shown, expected);
+    EXPECT_EQ(v().versionLabel->text(), versionBefore);
+    EXPECT_EQ(v().contactLabel->text(), contactBefore);
+    EXPECT_EQ(v().websiteLink->text(), linkBefore);
+    EXPECT_EQ(v().langPopup->itemText(0), "English");
+}
+
+TEST_F(PreferencesWindowTest, NoSelectionStoresEnglishAndUnknownCodesShowEnglish) {
+    store.setObject("language", std::string("xx"));
+    window->showWindow();
+    EXPECT_EQ(v().langPopup->currentIndex(), 0);
+    EXPECT_EQ(store.string("language"), "xx") << "nothing written until the user picks";
+
+    v().langPopup->setCurrentIndex(-1);
+    window->languageChanged();
+    EXPECT_EQ(store.string("language"), "en");
+    ASSERT_EQ(outside.events.size(), 1u);
+    EXPECT_EQ(outside.events[0].params, QJsonObject({{"language", "en"}}));
+}
+
+TEST_F(PreferencesWindowTest, ReopeningShowsTheSameWindowWithFreshValues) {
+    window->showWindow();
+    EXPECT_TRUE(window->isVisible());
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+
+    store.setBool("diagonalScroll", true);
+    store.setObject("scrollSpeed", 20.0);
+    store.setObject("language", std::string("ja"));
+    window->showWindow();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(v().diagonalCheckbox->isChecked());
+    EXPECT_EQ(v().speedLabel->text(), "20.0");
+    EXPECT_EQ(v().langPopup->currentIndex(), 7);
+    EXPECT_EQ(v().behLabel->text(), L10n::behavior());
+}
+
+TEST_F(PreferencesWindowTest, TheLinkOpensTheWebsiteAndReportsNothing) {
+    window->showWindow();
+    click(v().websiteLink);
+    ASSERT_EQ(outside.openedUrls.size(), 1u);
+    EXPECT_EQ(outside.openedUrls[0], QUrl(AppInfo::websiteUrl));
+    EXPECT_TRUE(outside.events.empty());
+}
+
+// The arrangement, read back from the widgets, left to right.
+void expectArrangement(const PreferencesWindow& window) {
+    const PreferencesWindow::Views& v = window.views();
+    EXPECT_EQ(window.minimumSize(), QSize(416, 520));
+    EXPECT_EQ(window.maximumSize(), QSize(416, 520));
+    EXPECT_EQ(v.band->geometry(), QRect(0, 0, 416, 84));
+    EXPECT_EQ(v.background->geometry(), QRect(0, 0, 416, 520));
+    EXPECT_EQ(v.versionLabel->pos(), QPoint(24, 36));
+    EXPECT_EQ(v.subtitleLabel->pos(), QPoint(24, bottomOf(v.versionLabel) + 2));
+
+    EXPECT_EQ(v.directionCard->geometry().topLeft(), QPoint(24, 84 + 16));
+    EXPECT_EQ(v.directionCard->width(), 368);
+    EXPECT_EQ(v.dirLabel->pos(), QPoint(24, 14));
+    EXPECT_EQ(v.verticalCheckbox->pos(), QPoint(24, bottomOf(v.dirLabel) + 8));
+    EXPECT_EQ(v.horizontalCheckbox->pos(), QPoint(24, bottomOf(v.verticalCheckbox) + 6));
+    EXPECT_EQ(v.diagonalCheckbox->pos(), QPoint(24, bottomOf(v.horizontalCheckbox) + 6));
+    EXPECT_EQ(v.directionCard->height(), bottomOf(v.diagonalCheckbox) + 14);
+
+    EXPECT_EQ(v.behaviourCard->geometry().topLeft(), QPoint(24, bottomOf(v.directionCard) + 10));
+    EXPECT_EQ(v.behaviourCard->width(), 368);
+    EXPECT_EQ(v.behLabel->pos(), QPoint(24, 14));
+    EXPECT_EQ(v.reverseCheckbox->pos(), QPoint(24, bottomOf(v.behLabel) + 8));
+    EXPECT_EQ(v.smoothCheckbox->pos(), QPoint(24, bottomOf(v.reverseCheckbox) + 6));
+    EXPECT_EQ(v.momentumCheckbox->pos(), QPoint(24, bottomOf(v.smoothCheckbox) + 6));
+    EXPECT_EQ(v.launchAtLoginCheckbox->pos(), QPoint(24, bottomOf(v.momentumCheckbox) + 6));
+    EXPECT_EQ(v.speedTitle->pos(), QPoint(24, bottomOf(v.launchAtLoginCheckbox) + 10));
+    EXPECT_EQ(v.behaviourCard->height(), bottomOf(v.speedTitle) + 14);
+    EXPECT_EQ(v.speedSlider->x(), v.speedTitle->geometry().right() + 1 + 8);
+    EXPECT_NEAR(v.speedSlider->geometry().center().y(), v.speedTitle->geometry().center().y(), 1);
+    EXPECT_EQ(v.speedLabel->x(), v.speedSlider->geometry().right() + 1 + 6);
+    EXPECT_NEAR(v.speedLabel->geometry().center().y(), v.speedTitle->geometry().center().y(), 1);
+
+    EXPECT_EQ(v.languageCard->geometry().topLeft(), QPoint(24, bottomOf(v.behaviourCard) + 10));
+    EXPECT_EQ(v.languageCard->width(), 368);
+    EXPECT_EQ(v.langLabel->pos(), QPoint(24, 14));
+    EXPECT_EQ(v.languageCard->height(), bottomOf(v.langLabel) + 14);
+    EXPECT_EQ(v.langPopup->x(), v.langLabel->geometry().right() + 1 + 12);
+    EXPECT_EQ(v.langPopup->width(), 160);
+    EXPECT_NEAR(v.langPopup->geometry().center().y(), v.langLabel->geometry().center().y(), 1);
+
+    EXPECT_EQ(v.websiteLink->y(), bottomOf(v.languageCard) + 12);
+    EXPECT_NEAR(v.websiteLink->x() + v.websiteLink->width() / 2.0, 416 / 2.0 - 50, 1);
+    EXPECT_EQ(v.contactLabel->x(), v.websiteLink->geometry().right() + 1);
+    EXPECT_NEAR(v.contactLabel->geometry().center().y(), v.websiteLink->geometry().center().y(), 1);
+}
+
+TEST_F(PreferencesWindowTest, EnglishLayoutKeepsEveryDistance) {
+    window->showWindow();
+    expectArrangement(*window);
+    EXPECT_EQ(v().speedSlider->width(), 200);
+}
+
+// Every text fits: each widget is at least as large as its content asks,
+// lies inside its card and the window, and no two rows overlap.
+TEST_F(PreferencesWindowTest, EveryLanguageFitsWithoutClippingOrOverlap) {
+    for (Language language : Languages::allCases()) {
+        const std::string code(Languages::rawValue(language));
+        SCOPED_TRACE(code);
+        store.setObject("language", code);
+        window->showWindow();
+        const QRect windowRect = window->rect();
+        // The window only grows where the texts' fonts need it, and then
+        // just enough to keep the gap under the link.
+        EXPECT_EQ(window->width(), 416);
+        EXPECT_EQ(window->height(), std::max(520, bottomOf(v().websiteLink) + 12));
+        if (code == "en" || code == "ko" || code == "ar" || code == "de" || code == "fi") {
+            EXPECT_EQ(window->height(), 520);
+        }
+        std::vector<QWidget*> texts;
+        for (QWidget* card :
+             {static_cast<QWidget*>(v().directionCard), static_cast<QWidget*>(v().behaviourCard),
+              static_cast<QWidget*>(v().languageCard)}) {
+            EXPECT_TRUE(windowRect.contains(inWindow(card)));
+            for (QWidget* child : card->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                EXPECT_TRUE(card->rect().contains(child->geometry()))
+                    << child->metaObject()->className() << " leaves its card";
+                texts.push_back(child);
+            }
+        }
+        for (QWidget* header :
+             {static_cast<QWidget*>(v().versionLabel), static_cast<QWidget*>(v().subtitleLabel)})
+            EXPECT_TRUE(v().band->rect().contains(header->geometry()));
+        EXPECT_TRUE(windowRect.contains(inWindow(v().websiteLink)));
+        EXPECT_TRUE(windowRect.contains(inWindow(v().contactLabel)));
+        for (QLabel* label : window->findChildren<QLabel*>())
+            EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+        for (QCheckBox* box : window->findChildren<QCheckBox*>()) {
+            EXPECT_GE(box->width(), box->sizeHint().width());
+            EXPECT_GE(box->height(), box->fontMetrics().height());
+        }
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            for (std::size_t j = i + 1; j < texts.size(); ++j)
+                EXPECT_FALSE(inWindow(texts[i]).intersects(inWindow(texts[j])))
+                    << texts[i]->metaObject()->className() << " overlaps "
+                    << texts[j]->metaObject()->className();
+    }
+}
+
+TEST_F(PreferencesWindowTest, RightToLeftLanguagesMirrorTheLayout) {
+    store.setObject("language", std::string("ar"));
+    window->showWindow();
+    EXPECT_EQ(window->layoutDirection(), Qt::RightToLeft);
+    EXPECT_EQ(v().verticalCheckbox->layoutDirection(), Qt::RightToLeft);
+    // Leading edges are the right ones now.
+    EXPECT_EQ(v().versionLabel->geometry().right() + 1, 416 - 24);
+    EXPECT_EQ(v().directionCard->geometry().right() + 1, 416 - 24);
+    EXPECT_EQ(v().dirLabel->geometry().right() + 1, 368 - 24);
+    EXPECT_EQ(v().diagonalCheckbox->geometry().right() + 1, 368 - 24);
+    EXPECT_EQ(v().speedSlider->geometry().right() + 1 + 8, v().speedTitle->x());
+    EXPECT_EQ(v().speedLabel->geometry().right() + 1 + 6, v().speedSlider->x());
+    EXPECT_EQ(v().langPopup->geometry().right() + 1 + 12, v().langLabel->x());
+    EXPECT_NEAR(v().websiteLink->x() + v().websiteLink->width() / 2.0, 416 / 2.0 + 50, 1);
+    EXPECT_EQ(v().contactLabel->geometry().right() + 1, v().websiteLink->x());
+    EXPECT_TRUE(v().contactLabel->text().startsWith(QChar(0x200F)));
+
+    // Back to a left-to-right language through the pop-up.
+    v().langPopup->setCurrentIndex(0);
+    window->languageChanged();
+    EXPECT_EQ(window->layoutDirection(), Qt::LeftToRight);
+    expectArrangement(*window);
+    EXPECT_FALSE(v().contactLabel->text().startsWith(QChar(0x200F)));
+}
+
+} // namespace
+} // namespace quillmere::testing

@@ -1,0 +1,167 @@
+// The tray menu: its items, the engine switch, the preferences window and
+// update checks it opens, Quit, the language it follows, and what happens
+// when no tray is there.
+
+#include "UiTestSupport.h"
+
+#include "AppInfo.h"
+#include "engine/GrabScrollManager.h"
+#include "support/FakeEventServices.h"
+#include "support/ManualTimerFactory.h"
+#include "ui/Localization.h"
+#include "ui/StatusBarController.h"
+
+#include <QAction>
+#include <QDBusConnection>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTest>
+
+namespace quillmere::testing {
+namespace {
+
+class StatusBarTest : public UiTest {
+protected:
+    void SetUp() override {
+        UiTest::SetUp();
+        manager.start();
+    }
+
+    // A controller on a bus that is not connected: no tray can appear.
+    std::unique_ptr<StatusBarController> makeController() {
+        StatusBarActions actions;
+        actions.checkSilently = [this] { calls.push_back("checkSilently"); };
+        actions.checkForUpdate = [this] { calls.push_back("checkForUpdate"); };
+        actions.quitApplication = [this] {
+            calls.push_back(manager.hasEventTap() ? "quit while running" : "quit");
+        };
+        actions.makePreferencesWindow = [this] {
+            calls.push_back("makePreferencesWindow");
+            return std::make_unique<PreferencesWindow>(outside.actions());
+        };
+        return std::make_unique<StatusBarController>(manager, actions,
+                                                     QDBusConnection(QStringLiteral("no-bus")));
+    }
+
+    FakeEventServices services;
+    ManualTimerFactory timers;
+    GrabScrollManager manager{services, timers};
+    OutsideWorld outside;
+    std::vector<std::string> calls;
+};
+
+TEST_F(StatusBarTest, MenuHasTheItemsInOrderWithTheirStates) {
+    auto controller = makeController();
+    const QList<QAction*> items = controller->menu()->actions();
+    ASSERT_EQ(items.size(), 8);
+    EXPECT_EQ(items[0], controller->versionItem());
+    EXPECT_EQ(items[0]->text(), AppInfo::versionTitle);
+    EXPECT_FALSE(items[0]->isEnabled());
+    EXPECT_TRUE(items[1]->isSeparator());
+    EXPECT_EQ(items[2], controller->toggleItem());
+    EXPECT_EQ(items[2]->text(), "Enabled");
+    EXPECT_TRUE(items[2]->isCheckable());
+    EXPECT_TRUE(items[2]->isChecked());
+    EXPECT_TRUE(items[3]->isSeparator());
+    EXPECT_EQ(items[4]->text(), "Preferences...");
+    EXPECT_EQ(items[5]->text(), "Check for Updates...");
+    EXPECT_TRUE(items[6]->isSeparator());
+    EXPECT_EQ(items[7]->text(), "Quit");
+    EXPECT_EQ(items[7]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_TRUE(items[7]->isShortcutVisibleInContextMenu());
+    for (QAction* item : {items[2], items[4], items[5], items[7]})
+        EXPECT_TRUE(item->isEnabled());
+}
+
+TEST_F(StatusBarTest, ToggleStopsAndRestartsTheEngineWithoutStoringAnything) {
+    manager.isEnabled = true;
+    auto controller = makeController();
+    controller->toggleItem()->trigger();
+    EXPECT_FALSE(manager.isEnabled);
+    EXPECT_FALSE(controller->toggleItem()->isChecked());
+    EXPECT_FALSE(manager.hasEventTap());
+    EXPECT_EQ(services.liveTaps, 0);
+
+    controller->toggleItem()->trigger();
+    EXPECT_TRUE(manager.isEnabled);
+    EXPECT_TRUE(controller->toggleItem()->isChecked());
+    EXPECT_TRUE(manager.hasEventTap());
+    EXPECT_EQ(services.tapsCreated, 2);
+    EXPECT_EQ(store.size(), 0u);
+    EXPECT_TRUE(outside.events.empty());
+
+    // A new controller (a relaunch) shows what the engine says.
+    manager.isEnabled = false;
+    EXPECT_FALSE(makeController()->toggleItem()->isChecked());
+}
+
+TEST_F(StatusBarTest, LanguageNoticeRetitlesTheFourItemsOnly) {
+    auto controller = makeController();
+    controller->toggleItem()->trigger(); // checkmark off
+    store.setObject("language", std::string("ja"));
+    LanguageNotifier::instance().post();
+    EXPECT_EQ(controller->toggleItem()->text(), L10n::enabled());
+    EXPECT_EQ(controller->prefsItem()->text(), L10n::preferences());
+    EXPECT_EQ(controller->updateItem()->text(), L10n::checkForUpdates());
+    EXPECT_EQ(controller->quitItem()->text(), L10n::quit());
+    EXPECT_NE(controller->quitItem()->text(), "Quit");
+    EXPECT_EQ(controller->versionItem()->text(), AppInfo::versionTitle);
+    EXPECT_FALSE(controller->toggleItem()->isChecked());
+
+    // A notice after the controller is gone reaches nothing.
+    controller.reset();
+    LanguageNotifier::instance().post();
+}
+
+TEST_F(StatusBarTest, PreferencesReuseOneWindowAndCheckSilentlyEachTime) {
+    auto controller = makeController();
+    EXPECT_EQ(controller->preferencesWindow(), nullptr);
+    controller->prefsItem()->trigger();
+    PreferencesWindow* first = controller->preferencesWindow();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isVisible());
+    first->close();
+    controller->prefsItem()->trigger();
+    EXPECT_EQ(controller->preferencesWindow(), first);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(calls, (std::vector<std::string>{"makePreferencesWindow", "checkSilently",
+                                               "checkSilently"}));
+}
+
+TEST_F(StatusBarTest, CheckForUpdatesRunsTheUserCheck) {
+    auto controller = makeController();
+    controller->updateItem()->trigger();
+    EXPECT_EQ(calls, std::vector<std::string>{"checkForUpdate"});
+}
+
+TEST_F(StatusBarTest, QuitStopsTheEngineBeforeTheApplicationQuits) {
+    auto controller = makeController();
+    controller->quitItem()->trigger();
+    EXPECT_EQ(calls, std::vector<std::string>{"quit"});
+    EXPECT_FALSE(manager.hasEventTap());
+}
+
+TEST_F(StatusBarTest, CtrlQInTheOpenMenuQuits) {
+    auto controller = makeController();
+    QMenu* menu = controller->menu();
+    menu->popup(QPoint(10, 10));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+    QTest::keyClick(menu, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(calls, std::vector<std::string>{"quit"});
+    menu->close();
+}
+
+TEST_F(StatusBarTest, WithoutAnyTrayOneLineIsLoggedAndTheEngineKeepsRunning) {
+    logLines.clear();
+    auto controller = makeController();
+    EXPECT_EQ(controller->statusItem(), nullptr);
+    ASSERT_EQ(logLines.size(), 1u);
+    EXPECT_EQ(logLines[0].rfind("[Quillmere] ", 0), 0u);
+    EXPECT_TRUE(manager.hasEventTap());
+    // The menu still works, e.g. from a later tray.
+    controller->toggleItem()->trigger();
+    EXPECT_FALSE(manager.hasEventTap());
+}
+
+} // namespace
+} // namespace quillmere::testing
