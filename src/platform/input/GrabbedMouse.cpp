@@ -30,7 +30,8 @@ bool stampedBefore(const input_event& event, const timespec& moment) {
 }
 } // namespace
 
-std::shared_ptr<GrabbedMouse> GrabbedMouse::open(const std::string& node, MouseOwner& owner) {
+std::shared_ptr<GrabbedMouse> GrabbedMouse::open(const std::string& node,
+                                                 const std::string& uinputPath, MouseOwner& owner) {
     const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         logLine("cannot open " + node + ": " + std::strerror(errno));
@@ -49,12 +50,13 @@ std::shared_ptr<GrabbedMouse> GrabbedMouse::open(const std::string& node, MouseO
     }
     // Monotonic stamps can be compared with the moment of the grab.
     libevdev_set_clock_id(device, CLOCK_MONOTONIC);
-    return std::shared_ptr<GrabbedMouse>(new GrabbedMouse(node, fd, device, owner));
+    return std::shared_ptr<GrabbedMouse>(new GrabbedMouse(node, uinputPath, fd, device, owner));
 }
 
-GrabbedMouse::GrabbedMouse(std::string node, int fd, libevdev* device, MouseOwner& owner)
-    : node_(std::move(node)), fd_(fd), device_(device), owner_(owner),
-      notifier_(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read)) {
+GrabbedMouse::GrabbedMouse(std::string node, std::string uinputPath, int fd, libevdev* device,
+                           MouseOwner& owner)
+    : node_(std::move(node)), uinputPath_(std::move(uinputPath)), fd_(fd), device_(device),
+      owner_(owner), notifier_(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read)) {
     frame_.reserve(32);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
                      [this] { onReadable(); });
@@ -112,7 +114,7 @@ void GrabbedMouse::tryGrab() {
         return;
     }
     std::string error;
-    pointer_ = VirtualPointer::create(device_, error);
+    pointer_ = VirtualPointer::create(device_, uinputPath_, error);
     if (!pointer_) {
         logLine("cannot create a virtual pointer for " + node_ + ": " + error);
         libevdev_grab(device_, LIBEVDEV_UNGRAB);
@@ -171,8 +173,11 @@ void GrabbedMouse::readFrames() {
             }
             if (ev.code != SYN_REPORT)
                 continue;
-            if (!stampedBefore(ev, grabbedAt_))
+            if (!stampedBefore(ev, grabbedAt_)) {
                 translator_.translate(frame_, *this);
+                if (pointer_)
+                    pointer_->endFrame();
+            }
             frame_.clear();
             if (status_ != Status::grabbed)
                 return; // closed by the engine's callback
@@ -209,6 +214,8 @@ void GrabbedMouse::resync() {
         return;
     }
     translator_.translate(frame_, *this);
+    if (pointer_)
+        pointer_->endFrame();
     frame_.clear();
 }
 

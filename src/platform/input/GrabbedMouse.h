@@ -43,7 +43,9 @@ public:
 
     // Opens a node for reading; nullptr (and a logged line) when it cannot be
     // opened, nullptr without a line when it is not a mouse this layer takes.
-    static std::shared_ptr<GrabbedMouse> open(const std::string& node, MouseOwner& owner);
+    // Virtual pointers are made through the uinput node at uinputPath.
+    static std::shared_ptr<GrabbedMouse> open(const std::string& node,
+                                              const std::string& uinputPath, MouseOwner& owner);
     ~GrabbedMouse() override;
     GrabbedMouse(const GrabbedMouse&) = delete;
     GrabbedMouse& operator=(const GrabbedMouse&) = delete;
@@ -66,7 +68,8 @@ public:
     std::string virtualNode() const;
 
 private:
-    GrabbedMouse(std::string node, int fd, libevdev* device, MouseOwner& owner);
+    GrabbedMouse(std::string node, std::string uinputPath, int fd, libevdev* device,
+                 MouseOwner& owner);
     void onReadable();
     // Reads what is queued while not grabbed (the desktop sees it anyway);
     // false when the device is gone.
@@ -80,6 +83,7 @@ private:
     bool offer(Event& event) override;
 
     std::string node_;
+    std::string uinputPath_;
     int fd_ = -1;
     libevdev* device_ = nullptr;
     MouseOwner& owner_;

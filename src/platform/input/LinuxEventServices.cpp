@@ -135,7 +135,7 @@ void LinuxEventServices::deactivate() {
 void LinuxEventServices::addDevice(const std::string& node) {
     if (!active_ || mice_.count(node))
         return;
-    std::shared_ptr<GrabbedMouse> mouse = GrabbedMouse::open(node, *this);
+    std::shared_ptr<GrabbedMouse> mouse = GrabbedMouse::open(node, uinputPath_, *this);
     if (!mouse)
         return;
     mice_.emplace(node, mouse);

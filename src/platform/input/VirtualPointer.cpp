@@ -8,6 +8,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <linux/uinput.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace quillmere::input {
@@ -47,17 +50,30 @@ void copyCapabilities(const libevdev* source, libevdev* target) {
 }
 } // namespace
 
-std::unique_ptr<VirtualPointer> VirtualPointer::create(const libevdev* source, std::string& error) {
-    libevdev* model = libevdev_new();
-    if (!model) {
-        error = "out of memory";
+std::unique_ptr<VirtualPointer>
+VirtualPointer::create(const libevdev* source, const std::string& uinputPath, std::string& error) {
+    const int fd = ::open(uinputPath.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
         return nullptr;
     }
     const char* name = libevdev_get_name(source);
     const char* sourcePhys = libevdev_get_phys(source);
     const std::string phys = std::string(ownPhysPrefix) + (sourcePhys ? sourcePhys : "");
+    // libevdev does not pass the phys on to uinput: it is set on the node
+    // first, and libevdev creates the device on that same node.
+    if (ioctl(fd, UI_SET_PHYS, phys.c_str()) != 0) {
+        error = std::string("UI_SET_PHYS: ") + std::strerror(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    libevdev* model = libevdev_new();
+    if (!model) {
+        error = "out of memory";
+        ::close(fd);
+        return nullptr;
+    }
     libevdev_set_name(model, name ? name : "");
-    libevdev_set_phys(model, phys.c_str());
     libevdev_set_id_bustype(model, libevdev_get_id_bustype(source));
     libevdev_set_id_vendor(model, libevdev_get_id_vendor(source));
     libevdev_set_id_product(model, libevdev_get_id_product(source));
@@ -65,13 +81,15 @@ std::unique_ptr<VirtualPointer> VirtualPointer::create(const libevdev* source, s
     copyCapabilities(source, model);
 
     libevdev_uinput* device = nullptr;
-    const int rc = libevdev_uinput_create_from_device(model, LIBEVDEV_UINPUT_OPEN_MANAGED, &device);
+    const int rc = libevdev_uinput_create_from_device(model, fd, &device);
     libevdev_free(model);
     if (rc != 0) {
         error = std::strerror(-rc);
+        ::close(fd);
         return nullptr;
     }
     std::unique_ptr<VirtualPointer> pointer(new VirtualPointer);
+    pointer->fd_ = fd;
     pointer->device_ = device;
     pointer->phys_ = phys;
     pointer->pending_.reserve(64);
@@ -81,6 +99,7 @@ std::unique_ptr<VirtualPointer> VirtualPointer::create(const libevdev* source, s
 VirtualPointer::~VirtualPointer() {
     releaseButtons();
     libevdev_uinput_destroy(device_);
+    ::close(fd_);
 }
 
 void VirtualPointer::queue(const input_event& event) {
@@ -100,7 +119,7 @@ bool VirtualPointer::flush() {
     endFrame();
     if (pending_.empty())
         return true;
-    const int fd = libevdev_uinput_get_fd(device_);
+    const int fd = fd_;
     const auto* bytes = reinterpret_cast<const char*>(pending_.data());
     std::size_t left = pending_.size() * sizeof(input_event);
     bool ok = true;

@@ -25,8 +25,10 @@ namespace quillmere::input {
 
 class VirtualPointer {
 public:
-    // nullptr when the device cannot be made; error then says why.
-    static std::unique_ptr<VirtualPointer> create(const libevdev* source, std::string& error);
+    // Made through the uinput node at uinputPath; nullptr when the device
+    // cannot be made, error then says why.
+    static std::unique_ptr<VirtualPointer>
+    create(const libevdev* source, const std::string& uinputPath, std::string& error);
     // Releases every held button, then destroys the device.
     ~VirtualPointer();
     VirtualPointer(const VirtualPointer&) = delete;
@@ -50,6 +52,7 @@ public:
 private:
     VirtualPointer() = default;
 
+    int fd_ = -1;
     libevdev_uinput* device_ = nullptr;
     std::string phys_;
     std::vector<input_event> pending_;

@@ -1,0 +1,92 @@
+#pragma once
+// What the tests in the VM use to play the hardware and the desktop: fake
+// physical mice made with uinput, readers of event nodes (as the desktop
+// reads them), and a way to run the Qt loop until something happened.
+
+#include <linux/input.h>
+
+#include <chrono>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+struct libevdev_uinput;
+
+namespace quillmere::vmtest {
+
+using Frame = std::vector<input_event>;
+
+input_event makeEvent(std::uint16_t type, std::uint16_t code, std::int32_t value);
+
+// A mouse on "USB": left, right and middle buttons, X/Y and a wheel with
+// hi-res axes. Destroying it unplugs it.
+class FakeMouse {
+public:
+    // phys is what the kernel reports for it; the virtual pointer that takes
+    // its place has "quillmere/" in front.
+    FakeMouse(const std::string& name, const std::string& phys);
+    ~FakeMouse();
+    FakeMouse(const FakeMouse&) = delete;
+    FakeMouse& operator=(const FakeMouse&) = delete;
+
+    // Writes the events and a SYN_REPORT.
+    void frame(std::initializer_list<input_event> events);
+    void frame(const Frame& events);
+    void button(std::uint16_t code, bool down);
+    void move(int dx, int dy);
+    void unplug();
+
+    const std::string& node() const { return node_; }
+    const std::string& phys() const { return phys_; }
+    bool plugged() const { return device_ != nullptr; }
+
+private:
+    int fd_ = -1;
+    libevdev_uinput* device_ = nullptr;
+    std::string node_;
+    std::string phys_;
+};
+
+// Reads an event node without grabbing it: what the desktop would see.
+class NodeReader {
+public:
+    explicit NodeReader(const std::string& node);
+    ~NodeReader();
+    NodeReader(const NodeReader&) = delete;
+    NodeReader& operator=(const NodeReader&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    // Every complete frame that arrived so far (without SYN_REPORT).
+    std::vector<Frame> take();
+    // True once reading reported the device gone.
+    bool gone() const { return gone_; }
+    // The keys (buttons) the device holds down now, by EVIOCGKEY.
+    std::vector<int> keysDown() const;
+    // Whether a grab of this node succeeds now (released again at once).
+    bool canGrab() const;
+
+private:
+    int fd_ = -1;
+    Frame partial_;
+    bool gone_ = false;
+};
+
+// Runs the Qt loop (and sleeps a little between passes) until done() holds;
+// false when the limit passed first.
+bool pumpUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+void pumpFor(std::chrono::milliseconds duration);
+
+// The event node whose device reports this phys, or "" when there is none.
+std::string nodeWithPhys(const std::string& phys);
+
+// Events of a list of frames matching type and code, in order.
+std::vector<int> valuesOf(const std::vector<Frame>& frames, std::uint16_t type, std::uint16_t code);
+long sumOf(const std::vector<Frame>& frames, std::uint16_t type, std::uint16_t code);
+
+std::string describe(const std::vector<Frame>& frames);
+// Every input device present: node, name and phys (for failure messages).
+std::string listInputDevices();
+
+} // namespace quillmere::vmtest

@@ -1,0 +1,210 @@
+// Mice that vanish, a process that is killed, a tap switched off mid-press:
+// no button may stay down anywhere and the mouse must reach the desktop.
+#include "VmFixture.h"
+
+#include <csignal>
+#include <map>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace quillmere::vmtest {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class UnplugTest : public InputLayerTest {
+protected:
+    // After an unplug: the virtual pointer released what it held and went
+    // away, the layer let go of the mouse, and the engine did not crash.
+    void expectCleanUnplug(NodeReader& pointer, const std::string& phys) {
+        auto frames = collect(pointer, [&](const auto&) { return pointer.gone(); });
+        EXPECT_TRUE(pointer.gone()) << "the virtual pointer outlived its mouse";
+        EXPECT_TRUE(nodeWithPhys("quillmere/" + phys).empty());
+        EXPECT_TRUE(services.grabbedNodes().empty());
+        // Every button the virtual pointer had pressed was released.
+        std::map<int, int> last;
+        for (const Frame& frame : frames)
+            for (const input_event& ev : frame)
+                if (ev.type == EV_KEY)
+                    last[ev.code] = ev.value;
+        for (auto [code, value] : last)
+            EXPECT_EQ(value, 0) << "button " << code << " left down";
+    }
+    // Plugs the mouse in again and checks that it is taken over and works.
+    void expectReplugWorks(const std::string& tag) {
+        const auto plugged = Clock::now();
+        auto again = plug(tag);
+        NodeReader pointer(waitForPointer(*again));
+        ASSERT_TRUE(pointer.isOpen()) << "the re-plugged mouse was not taken over";
+        RecordProperty("regrab_ms",
+                       std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          Clock::now() - plugged)
+                                          .count()));
+        again->button(BTN_RIGHT, true);
+        again->button(BTN_RIGHT, false);
+        const auto frames = collect(pointer, [](const auto& f) { return f.size() >= 2; });
+        EXPECT_EQ(valuesOf(frames, EV_KEY, BTN_RIGHT), (std::vector<int>{1, 0}))
+            << "a click after the re-plug " << describe(frames);
+    }
+};
+
+TEST_F(UnplugTest, MidClickWithAnotherButtonHeld) {
+    engine->start();
+    auto mouse = plug();
+    NodeReader pointer(waitForPointer(*mouse));
+    ASSERT_TRUE(pointer.isOpen());
+    mouse->button(BTN_LEFT, true); // reaches the virtual pointer: held there
+    mouse->button(BTN_RIGHT, true);
+    collect(pointer, [](const auto& f) { return !f.empty(); });
+    ASSERT_EQ(pointer.keysDown(), std::vector<int>{BTN_LEFT});
+    const std::string phys = mouse->phys();
+    mouse->unplug();
+    expectCleanUnplug(pointer, phys);
+    expectReplugWorks("mouse");
+}
+
+TEST_F(UnplugTest, MidDrag) {
+    engine->start();
+    auto mouse = plug();
+    NodeReader pointer(waitForPointer(*mouse));
+    ASSERT_TRUE(pointer.isOpen());
+    mouse->button(BTN_RIGHT, true);
+    for (int i = 0; i < 6; ++i)
+        mouse->move(0, 3);
+    collect(pointer, [](const auto& f) { return !valuesOf(f, EV_REL, REL_WHEEL_HI_RES).empty(); });
+    ASSERT_EQ(engine->state(), GrabScrollManager::State::scrolling);
+    const std::string phys = mouse->phys();
+    mouse->unplug();
+    expectCleanUnplug(pointer, phys);
+    expectReplugWorks("mouse");
+}
+
+TEST_F(UnplugTest, MidMomentum) {
+    store.setBool("momentumScroll", true);
+    engine->start();
+    auto mouse = plug();
+    NodeReader pointer(waitForPointer(*mouse));
+    ASSERT_TRUE(pointer.isOpen());
+    mouse->button(BTN_RIGHT, true);
+    for (int i = 0; i < 10; ++i)
+        mouse->move(0, 10);
+    mouse->button(BTN_RIGHT, false);
+    // Wait for the glide to be under way, then pull the plug.
+    pumpUntil([&] { return engine->isMomentumRunning(); });
+    pumpFor(100ms);
+    ASSERT_TRUE(engine->isMomentumRunning());
+    const std::string phys = mouse->phys();
+    mouse->unplug();
+    expectCleanUnplug(pointer, phys);
+    // The glide runs out by itself; its events have nowhere to go.
+    EXPECT_TRUE(pumpUntil([&] { return !engine->isMomentumRunning(); }, 10000ms));
+    expectReplugWorks("mouse");
+}
+
+TEST_F(InputLayerTest, SwitchingOffMidPressLetsTheReleaseReachTheDesktop) {
+    engine->start();
+    auto mouse = plug();
+    NodeReader pointer(waitForPointer(*mouse));
+    NodeReader desktop(mouse->node());
+    ASSERT_TRUE(pointer.isOpen() && desktop.isOpen());
+    mouse->button(BTN_RIGHT, true);
+    pumpFor(100ms);
+    EXPECT_TRUE(desktop.take().empty());
+    // The menu switch: off.
+    engine->isEnabled = false;
+    engine->stop();
+    EXPECT_TRUE(services.grabbedNodes().empty());
+    mouse->button(BTN_RIGHT, false);
+    std::vector<Frame> seen;
+    ASSERT_TRUE(pumpUntil([&] {
+        for (Frame& frame : desktop.take())
+            seen.push_back(std::move(frame));
+        return !seen.empty();
+    }));
+    EXPECT_EQ(valuesOf(seen, EV_KEY, BTN_RIGHT), std::vector<int>{0}) << describe(seen);
+    pumpUntil([&] {
+        pointer.take();
+        return pointer.gone();
+    });
+    EXPECT_TRUE(pointer.gone());
+
+    // Off, a press goes straight to the desktop. Switched on again while it
+    // is held, the layer waits: the release must reach the desktop too.
+    mouse->button(BTN_LEFT, true);
+    engine->isEnabled = true;
+    engine->start();
+    pumpFor(300ms);
+    EXPECT_EQ(services.waitingNodes(), std::vector<std::string>{mouse->node()});
+    mouse->button(BTN_LEFT, false);
+    EXPECT_TRUE(pumpUntil([&] { return grabbed(*mouse); }));
+    seen.clear();
+    for (Frame& frame : desktop.take())
+        seen.push_back(std::move(frame));
+    EXPECT_EQ(valuesOf(seen, EV_KEY, BTN_LEFT), (std::vector<int>{1, 0})) << describe(seen);
+}
+
+TEST_F(InputLayerTest, KillingTheProcessMidDragGivesTheMouseBackAtOnce) {
+    ASSERT_FALSE(hostProgram.empty()) << "main() was not told where the helper program is";
+    auto mouse = plug();
+    NodeReader desktop(mouse->node());
+    pid_t host = fork();
+    if (host == 0) {
+        execl(hostProgram.c_str(), hostProgram.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(host, 0);
+    // Whatever fails below, the helper must not outlive the test holding
+    // the grab.
+    struct Reaper {
+        pid_t& pid;
+        ~Reaper() {
+            if (pid > 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+    } reaper{host};
+    std::string pointerNode;
+    const auto deadline = Clock::now() + 10s;
+    while ((pointerNode = nodeWithPhys("quillmere/" + mouse->phys())).empty() &&
+           Clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_FALSE(pointerNode.empty()) << "the helper did not take the mouse over";
+    NodeReader pointer(pointerNode);
+    EXPECT_FALSE(desktop.canGrab()) << "the helper holds no grab";
+
+    mouse->button(BTN_RIGHT, true);
+    for (int i = 0; i < 6; ++i)
+        mouse->move(0, 3);
+    // The drag is under way once scrolling comes out of the virtual pointer.
+    std::vector<Frame> frames;
+    const auto scrollDeadline = Clock::now() + 5s;
+    while (valuesOf(frames, EV_REL, REL_WHEEL_HI_RES).empty() && Clock::now() < scrollDeadline) {
+        for (Frame& frame : pointer.take())
+            frames.push_back(std::move(frame));
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_FALSE(valuesOf(frames, EV_REL, REL_WHEEL_HI_RES).empty());
+    desktop.take();
+
+    kill(host, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(host, &status, 0), host);
+    host = 0;
+    // At once: no waiting, no retry.
+    EXPECT_TRUE(desktop.canGrab()) << "the grab outlived the process";
+    mouse->move(7, 0);
+    std::vector<Frame> seen;
+    for (int i = 0; i < 100 && seen.empty(); ++i) {
+        std::this_thread::sleep_for(1ms);
+        seen = desktop.take();
+    }
+    EXPECT_EQ(valuesOf(seen, EV_REL, REL_X), std::vector<int>{7}) << describe(seen);
+    pointer.take();
+    EXPECT_TRUE(pointer.gone() || nodeWithPhys("quillmere/" + mouse->phys()).empty());
+}
+
+} // namespace
+} // namespace quillmere::vmtest
