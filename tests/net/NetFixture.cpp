@@ -77,11 +77,29 @@ void NetFixture::TearDown() {
     for (QNetworkReply* reply : Network::manager().findChildren<QNetworkReply*>())
         reply->abort();
     settle();
-    NetTesting::reset();
+    installLockdown();
     ScrollConfig::setDefaults(nullptr);
     updateServer.reset();
     analyticsServer.reset();
     settle();
+}
+
+void installLockdown() {
+    NetTesting::Hooks hooks;
+    hooks.requestGate = [](const QNetworkRequest& request) {
+        ADD_FAILURE() << "request outside a network test: "
+                      << request.url().toString().toStdString();
+        return false;
+    };
+    hooks.urlOpener = [](const QUrl& url) {
+        ADD_FAILURE() << "URL opened outside a network test: " << url.toString().toStdString();
+    };
+    hooks.messageBoxHook = [](QMessageBox& box) {
+        ADD_FAILURE() << "message box outside a network test: " << box.text().toStdString();
+        QMetaObject::invokeMethod(
+            &box, [&box] { box.done(0); }, Qt::QueuedConnection);
+    };
+    NetTesting::install(std::move(hooks));
 }
 
 void NetFixture::applyHooks() {

@@ -28,6 +28,10 @@ struct ShownBox {
     bool allLabelsPlain = false;
 };
 
+// Hooks that refuse every request and fail the running test on any request,
+// opened URL or message box: in force outside the fixture's tests.
+void installLockdown();
+
 class NetFixture : public ::testing::Test {
 protected:
     void SetUp() override;

@@ -44,23 +44,6 @@ const Credentials& credentials() {
     return made;
 }
 
-QByteArray reason(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
-    }
-}
-
 } // namespace
 
 TestHttpsServer::TestHttpsServer(bool plainHttp) : plain_(plainHttp) {
@@ -155,8 +138,8 @@ void TestHttpsServer::serve(QTcpSocket* socket, QByteArray& buffer) {
     emit requestReceived();
     if (reply.mode == ScriptedReply::Mode::silent)
         return;
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reason(reply.status) +
-                      "\r\nConnection: close\r\n";
+    QByteArray head =
+        "HTTP/1.1 " + QByteArray::number(reply.status) + " Scripted\r\nConnection: close\r\n";
     for (const auto& [name, value] : reply.headers)
         head += name + ": " + value + "\r\n";
     if (reply.mode == ScriptedReply::Mode::stallInBody)

@@ -1,5 +1,8 @@
 // Network tests run with a real event loop on Qt's offscreen platform; no
-// proxy is used so that every request goes straight to the local servers.
+// proxy is used so that every request goes straight to the local servers,
+// and nothing reaches a real host even between tests.
+
+#include "NetFixture.h"
 
 #include <QApplication>
 #include <QNetworkProxy>
@@ -11,6 +14,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    quillmere::nettest::installLockdown();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
