@@ -107,13 +107,13 @@ void NetFixture::applyHooks() {
 }
 
 bool NetFixture::waitForFinished(int count, int timeoutMs) {
-    const bool done = QTest::qWaitFor([&] { return finishedReplies >= count; }, timeoutMs);
+    const bool done = waitUntil([&] { return finishedReplies >= count; }, timeoutMs);
     settle();
     return done;
 }
 
 bool NetFixture::waitForBoxes(int count, int timeoutMs) {
-    return QTest::qWaitFor([&] { return boxes.size() >= count; }, timeoutMs);
+    return waitUntil([&] { return boxes.size() >= count; }, timeoutMs);
 }
 
 void NetFixture::settle() {

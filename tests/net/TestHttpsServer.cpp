@@ -1,10 +1,12 @@
 #include "TestHttpsServer.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSslSocket>
 #include <QTemporaryDir>
-#include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -46,6 +48,19 @@ const Credentials& credentials() {
 
 } // namespace
 
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTimer wake; // bounds each wait, so the deadline is noticed
+    wake.start(5);
+    while (!condition()) {
+        if (elapsed.hasExpired(timeoutMs))
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
 TestHttpsServer::TestHttpsServer(bool plainHttp) : plain_(plainHttp) {
     listen(QHostAddress::LocalHost, 0);
 }
@@ -67,7 +82,7 @@ QUrl TestHttpsServer::url(const QString& pathAndQuery) const {
 }
 
 bool TestHttpsServer::waitForRequests(int count, int timeoutMs) {
-    return QTest::qWaitFor([&] { return requests_.size() >= count; }, timeoutMs);
+    return waitUntil([&] { return requests_.size() >= count; }, timeoutMs);
 }
 
 QSslConfiguration TestHttpsServer::clientConfiguration() {

@@ -17,6 +17,10 @@
 
 namespace quillmere::nettest {
 
+// Runs the event loop until the condition holds or the time is up; wakes on
+// every event rather than polling at a coarse step.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10'000);
+
 struct RecordedRequest {
     QByteArray method;
     QByteArray target;                    // path and query as sent

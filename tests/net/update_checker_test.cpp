@@ -90,7 +90,7 @@ TEST_F(UpdateCheckerTest, ServerTextIsShownAsPlainTextWithoutControlCharacters) 
 TEST_F(UpdateCheckerTest, VisitWebsiteOpensTheProductSiteAndDownloadNeedsAUsableUrl) {
     pressButton = "Visit Website";
     check(json(update), false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.isEmpty(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return !opened.isEmpty(); }, 5000));
     EXPECT_EQ(opened, QList<QUrl>{QUrl("https://quillmere.app")});
 
     pressButton = "Download & Update";

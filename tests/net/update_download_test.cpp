@@ -51,7 +51,7 @@ TEST_F(UpdateDownloadTest, ReplacesAnEarlierFileAndOpensTheNewOne) {
     const QByteArray payload(300 * 1024, 'D');
     updateServer->setReply(image(payload));
     download(updateServer->url("/files/Quillmere-1.1.0.dmg?token=1"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.isEmpty(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return !opened.isEmpty(); }, 5000));
 
     EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(inDownloads("Quillmere-1.1.0.dmg"))});
     EXPECT_EQ(readFile(inDownloads("Quillmere-1.1.0.dmg")), payload);
@@ -68,7 +68,7 @@ TEST_F(UpdateDownloadTest, TheUpdateAlertDownloadsTheAdvertisedImage) {
     updateServer->setReply(reply);
     pressButton = "Download & Update";
     UpdateChecker::checkSilently();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.isEmpty(); }, 10'000));
+    ASSERT_TRUE(waitUntil([&] { return !opened.isEmpty(); }, 10'000));
     EXPECT_EQ(boxes.size(), 1);
     EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(inDownloads("Quillmere-1.1.0.dmg"))});
     EXPECT_EQ(readFile(inDownloads("Quillmere-1.1.0.dmg")), "new image");
@@ -155,7 +155,7 @@ TEST_F(UpdateDownloadTest, AnHttpsRedirectIsFollowed) {
     updateServer->setReply(
         {302, {}, {{"Location", mirror.url("/cdn/other-name.bin").toEncoded()}}});
     download(updateServer->url("/Q.dmg"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.isEmpty(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return !opened.isEmpty(); }, 5000));
     // The name comes from the address the user was offered.
     EXPECT_EQ(readFile(inDownloads("Q.dmg")), "mirrored");
     EXPECT_EQ(downloadsEntries(), QStringList{"Q.dmg"});
