@@ -1,0 +1,27 @@
+#!/bin/sh
+# Runs inside the test VM as root: installs the package the way a user would,
+# makes an unprivileged user, then runs the whole-app tests.
+#   inside-vm.sh PACKAGE.deb app_vm_test [gtest options]
+set -e
+deb=$1; shift
+test_program=$1; shift
+# Before the package nothing grants the seat user the uinput node.
+udevadm settle -t 10 || true
+if udevadm info --query=property /dev/uinput | grep -q ':uaccess:'; then
+    echo "/dev/uinput is tagged uaccess before the package is installed"; exit 1
+fi
+echo "== installing $(basename "$deb")"
+dpkg -i "$deb"
+for f in /usr/bin/quillmere /usr/share/applications/app.quillmere.Quillmere.desktop \
+         /usr/share/icons/hicolor/scalable/apps/app.quillmere.Quillmere.svg \
+         /usr/lib/udev/rules.d/70-quillmere.rules /usr/lib/modules-load.d/quillmere.conf; do
+    [ -e "$f" ] || { echo "missing after install: $f"; exit 1; }
+done
+useradd --create-home --shell /bin/sh tester
+mkdir -p /tmp/tester-runtime && chown tester /tmp/tester-runtime && chmod 700 /tmp/tester-runtime
+"$test_program" "$@"
+rc=$?
+echo "== removing the package"
+dpkg -r quillmere >/dev/null
+[ ! -e /usr/lib/udev/rules.d/70-quillmere.rules ] || { echo "the rule outlived the package"; exit 1; }
+exit $rc
