@@ -1,0 +1,92 @@
+#!/bin/sh
+# Runs inside the test VM as root: installs the package, makes a desktop for
+# an unprivileged user (Xvfb, a session bus, the trayer tray) and then, as
+# that user, measures the running application and takes screenshots of it.
+#   desktop-in-vm.sh PACKAGE.deb REPO MODE      MODE: measure | screenshots
+# Screenshots are printed base64-encoded between @@PNG name@@ and @@END@@.
+set -eu
+deb=$1 repo=$2 mode=$3
+dpkg -i "$deb" >/dev/null
+useradd --create-home --shell /bin/sh tester
+runtime=/tmp/tester-runtime
+mkdir -p $runtime && chown tester $runtime && chmod 700 $runtime
+
+Xvfb :5 -screen 0 1024x700x24 -nolisten tcp -ac >/tmp/xvfb.log 2>&1 &
+sleep 1
+bus=$(runuser -u tester -- dbus-daemon --session --fork --print-address)
+as_tester() {
+    runuser -u tester -- env HOME=/home/tester XDG_RUNTIME_DIR=$runtime DISPLAY=:5 \
+        DBUS_SESSION_BUS_ADDRESS="$bus" QT_QPA_PLATFORM=xcb PATH=/usr/bin:/bin "$@"
+}
+
+# logind's part at a seat: the session's user gets the nodes tagged uaccess.
+grant_seat_access() {
+    udevadm settle -t 10 || true
+    for node in /dev/uinput /dev/input/event*; do
+        if udevadm info --query=property "$node" 2>/dev/null | grep -q ':uaccess:'; then
+            setfacl -m u:tester:rw "$node"
+        fi
+    done
+}
+
+emit_png() { # file name
+    echo "@@PNG $2@@"
+    base64 -w 0 "$1"
+    echo
+    echo "@@END@@"
+}
+
+case $mode in
+measure)
+    # Without access first: the time to the permission prompt, which the
+    # same run on the host gives too (the ratio is the emulation's slowdown).
+    start=$(date +%s%N)
+    as_tester sh -c "/usr/bin/quillmere >/tmp/prompt.log 2>&1 &"
+    for _ in $(seq 2000); do
+        grep -q 'AXIsProcessTrustedWithOptions' /tmp/prompt.log 2>/dev/null && break
+        sleep 0.005
+    done
+    echo "start to permission prompt (no access): $(( ($(date +%s%N) - start) / 1000000 )) ms"
+    pkill -TERM -x quillmere || true
+    sleep 1
+    grant_seat_access
+    as_tester trayer --edge top --align right --widthtype request --height 28 >/tmp/trayer.log 2>&1 &
+    sleep 2
+    log=/tmp/quillmere.log
+    start=$(date +%s%N)
+    as_tester /usr/bin/quillmere >$log 2>&1 &
+    ready=""
+    for _ in $(seq 2000); do
+        if grep -q '준비 완료' $log 2>/dev/null; then ready=$(date +%s%N); break; fi
+        sleep 0.005
+    done
+    pid=$(pgrep -x quillmere)
+    echo "start to tray icon (ready line): $(( (ready - start) / 1000000 )) ms"
+    sleep 5
+    echo "resident memory, tray and no window: $(grep VmRSS /proc/$pid/status)"
+    snapshot() { for t in /proc/$pid/task/*; do echo "$(basename $t) $(cat $t/comm | tr ' ' _) $(awk '/ctxt_switches/ {s += $2} END {print s}' $t/status)"; done; }
+    snapshot >/tmp/before
+    sleep 60
+    snapshot >/tmp/after
+    echo "context switches per thread over 60 s idle (tid name before after delta):"
+    join /tmp/before /tmp/after | awk '{d = $5 - $3; total += d; print "  " $1, $2, $3, $5, d} END {print "  total", total}'
+    echo "threads at the start of the window: $(wc -l </tmp/before), at its end: $(wc -l </tmp/after)"
+    kill -TERM "$pid"
+    ;;
+screenshots)
+    # Without access: the permission prompt.
+    as_tester sh -c "/usr/bin/quillmere >/tmp/prompt.log 2>&1 &"
+    for _ in $(seq 100); do
+        as_tester xdotool search --onlyvisible --name 'needs access' >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    sleep 1
+    id=$(as_tester xdotool search --onlyvisible --name 'needs access' | head -n1)
+    as_tester import -window "$id" -frame /tmp/permission-prompt.png && emit_png /tmp/permission-prompt.png permission-prompt.png
+    pkill -TERM -x quillmere || true
+    sleep 1
+    grant_seat_access
+    as_tester sh -c "cd /tmp && QUILLMERE_SCREENSHOT_SESSION=1 DBUS_SESSION_BUS_ADDRESS='$bus' $repo/scripts/screenshots.sh /usr/bin/quillmere /tmp/shots" 
+    for f in /tmp/shots/*.png; do emit_png "$f" "$(basename "$f")"; done
+    ;;
+esac
