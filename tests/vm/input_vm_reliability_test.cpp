@@ -3,6 +3,7 @@
 #include "VmFixture.h"
 
 #include <csignal>
+#include <iostream>
 #include <map>
 #include <sys/wait.h>
 #include <thread>
@@ -38,10 +39,10 @@ protected:
         auto again = plug(tag);
         NodeReader pointer(waitForPointer(*again));
         ASSERT_TRUE(pointer.isOpen()) << "the re-plugged mouse was not taken over";
-        RecordProperty("regrab_ms",
-                       std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          Clock::now() - plugged)
-                                          .count()));
+        const auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - plugged).count();
+        RecordProperty("regrab_ms", std::to_string(took));
+        std::cout << "re-plugged mouse taken over after " << took << " ms\n";
         again->button(BTN_RIGHT, true);
         again->button(BTN_RIGHT, false);
         const auto frames = collect(pointer, [](const auto& f) { return f.size() >= 2; });

@@ -200,6 +200,9 @@ void GrabbedMouse::readFrames() {
 // differs from what was last seen, and that difference is handled as one
 // frame: a button that went down or up meanwhile is pressed or released.
 void GrabbedMouse::resync() {
+    if (!resyncLogged_)
+        logLine(node_ + ": the kernel dropped events; the buttons were read back from the device");
+    resyncLogged_ = true;
     frame_.clear();
     input_event ev{};
     int rc = LIBEVDEV_READ_STATUS_SYNC;

@@ -96,6 +96,7 @@ private:
     // Frames stamped before the grab reached the desktop already.
     timespec grabbedAt_{};
     bool busyLogged_ = false;
+    bool resyncLogged_ = false;
 };
 
 } // namespace quillmere::input
