@@ -234,6 +234,7 @@ void measureLatency(Forwarder (&forwarders)[2], int samples) {
 
 struct Throughput {
     long sent = 0;
+    long writes = 0;
     long received = 0;
     long dropped = 0;
     long reordered = 0;
@@ -298,19 +299,35 @@ Throughput measureThroughput(Forwarder& f, int hertz, double seconds) {
         for (bool s : seen)
             result.dropped += s ? 0 : 1;
     });
+    // Frame i is due at start + i / hertz. An emulated VM cannot wake the
+    // writer every 125 us: when it wakes late, the frames due by then go out
+    // together (at most 8 per write, as a mouse's own burst after a late USB
+    // poll would), so the rate holds while single frames cannot.
     const auto start = Clock::now();
-    timespec next{};
-    clock_gettime(CLOCK_MONOTONIC, &next);
-    const long periodNs = 1'000'000'000L / hertz;
-    for (long i = 0; i < frames; ++i) {
-        writeFrame(f.mouse, static_cast<int>(i % 1000 + 1), static_cast<int>(i / 1000 + 1));
-        ++result.sent;
-        next.tv_nsec += periodNs;
-        while (next.tv_nsec >= 1'000'000'000L) {
-            next.tv_nsec -= 1'000'000'000L;
-            ++next.tv_sec;
+    const auto due = [&](long i) {
+        return start + std::chrono::nanoseconds(i * 1'000'000'000LL / hertz);
+    };
+    std::vector<input_event> batch;
+    long i = 0;
+    while (i < frames) {
+        batch.clear();
+        const auto now = Clock::now();
+        for (int n = 0; n < 8 && i < frames && due(i) <= now; ++n, ++i) {
+            input_event ev[3]{};
+            ev[0].type = EV_REL, ev[0].code = REL_X, ev[0].value = static_cast<int>(i % 1000 + 1);
+            ev[1].type = EV_REL, ev[1].code = REL_Y, ev[1].value = static_cast<int>(i / 1000 + 1);
+            ev[2].type = EV_SYN, ev[2].code = SYN_REPORT;
+            batch.insert(batch.end(), ev, ev + 3);
         }
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+        if (!batch.empty()) {
+            const auto bytes = static_cast<ssize_t>(batch.size() * sizeof(input_event));
+            if (write(f.mouse, batch.data(), static_cast<size_t>(bytes)) != bytes)
+                die("write to the fake mouse");
+            result.sent += static_cast<long>(batch.size() / 3);
+            ++result.writes;
+            continue;
+        }
+        std::this_thread::sleep_until(due(i));
     }
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     result.sendRate = static_cast<double>(result.sent) / result.seconds;
@@ -383,13 +400,15 @@ int main(int argc, char** argv) {
         std::printf("\nThroughput, numbered motion frames for %.1f s (frame = REL_X, REL_Y, "
                     "SYN_REPORT)\n",
                     seconds);
-        std::printf("  %-6s %6s %3s %10s %12s %12s %8s %9s %6s %11s\n", "", "Hz", "try", "sent/s",
-                    "frames/s out", "events/s out", "dropped", "reordered", "dupes", "SYN_DROPPED");
+        std::printf("  %-6s %6s %3s %8s %7s %12s %12s %8s %9s %6s %11s\n", "", "Hz", "try",
+                    "sent/s", "f/write", "frames/s out", "events/s out", "dropped", "reordered",
+                    "dupes", "SYN_DROPPED");
         bool faulty = false;
         for (int hertz : {1000, 8000}) {
-            // The emulated VM shares its host: when it cannot write at the
-            // rate, or the plain forwarder itself loses frames, the attempt
-            // says nothing about the layer and is tried again (three times).
+            // The emulated VM shares its host, and a forwarder that is not
+            // scheduled for a few milliseconds loses frames to the kernel's
+            // queue whatever it does (the plain one's losses in the same
+            // attempt show how often): up to three attempts.
             bool shown = false;
             for (int attempt = 1; attempt <= 3 && !shown; ++attempt) {
                 Throughput results[2];
@@ -398,10 +417,11 @@ int main(int argc, char** argv) {
                     const Throughput t = measureThroughput(f, hertz, seconds);
                     results[which] = t;
                     const double framesPerSecond = static_cast<double>(t.received) / t.seconds;
-                    std::printf("  %-6s %6d %3d %10.0f %12.0f %12.0f %8ld %9ld %6ld %11ld\n",
-                                f.label, hertz, attempt, t.sendRate, framesPerSecond,
-                                framesPerSecond * 3, t.dropped, t.reordered, t.duplicated,
-                                t.synDropped);
+                    std::printf("  %-6s %6d %3d %8.0f %7.2f %12.0f %12.0f %8ld %9ld %6ld %11ld\n",
+                                f.label, hertz, attempt, t.sendRate,
+                                static_cast<double>(t.sent) / static_cast<double>(t.writes),
+                                framesPerSecond, framesPerSecond * 3, t.dropped, t.reordered,
+                                t.duplicated, t.synDropped);
                     std::printf("RESULT throughput_%s_%dhz attempt=%d sent=%ld received=%ld "
                                 "dropped=%ld reordered=%ld duplicated=%ld syn_dropped=%ld "
                                 "seconds=%.3f\n",
@@ -415,21 +435,18 @@ int main(int argc, char** argv) {
                 // a total loss.
                 if (layer.reordered || layer.duplicated || layer.received == 0)
                     faulty = true;
-                const bool sustained = plain.sendRate >= 0.97 * hertz &&
-                                       layer.sendRate >= 0.97 * hertz && plain.dropped == 0;
-                shown = sustained && layer.dropped == 0;
+                shown = layer.sendRate >= 0.97 * hertz && layer.dropped == 0;
                 if (shown)
                     std::printf("  -> at %d Hz the layer passed every frame once and in order\n",
                                 hertz);
-                else if (sustained)
-                    std::printf("  -> at %d Hz the layer lost frames the plain forwarder kept\n",
-                                hertz);
+                else
+                    std::printf("  -> the layer lost %ld frames, the plain forwarder %ld: "
+                                "trying again\n",
+                                layer.dropped, plain.dropped);
             }
             if (!shown)
-                std::printf("  -> at %d Hz no attempt was conclusive: this VM could not sustain "
-                            "the rate for the plain forwarder, or the layer lost frames\n",
-                            hertz);
-            std::printf("RESULT verdict_%dhz=%s\n", hertz, shown ? "clean" : "inconclusive");
+                std::printf("  -> at %d Hz the layer lost frames in every attempt\n", hertz);
+            std::printf("RESULT verdict_%dhz=%s\n", hertz, shown ? "clean" : "lost");
         }
         status = faulty ? 1 : 0;
         if (faulty)

@@ -41,13 +41,16 @@ fail() {
 command -v qemu-system-x86_64 >/dev/null || fail "qemu-system-x86_64 is not installed"
 command -v cpio >/dev/null || fail "cpio is not installed"
 [ -x /lib/systemd/systemd-udevd ] || fail "systemd-udevd (package udev) is not installed"
-BUSYBOX=$(command -v busybox || true)
-[ -n "$BUSYBOX" ] && file -L "$BUSYBOX" 2>/dev/null | grep -q static ||
-    { [ -x /bin/busybox ] && BUSYBOX=/bin/busybox; } || fail "no static busybox"
+BUSYBOX=/bin/busybox
+[ -x "$BUSYBOX" ] || fail "busybox (package busybox-static) is not installed"
+# The initramfs has no libraries: busybox must be the static build.
+! ldd "$BUSYBOX" >/dev/null 2>&1 || fail "$BUSYBOX is not static (install busybox-static)"
 KVER=${QUILLMERE_VM_KERNEL:-$(ls -1 /boot/vmlinuz-* 2>/dev/null | sed 's|.*/vmlinuz-||' | sort -V | tail -n1)}
 KERNEL=/boot/vmlinuz-$KVER
 [ -n "$KVER" ] && [ -r "$KERNEL" ] || fail "no readable kernel in /boot (install linux-image-amd64)"
 [ -d "/lib/modules/$KVER" ] || fail "no modules for kernel $KVER"
+MODPROBE=$(command -v modprobe || echo /sbin/modprobe)
+[ -x "$MODPROBE" ] || fail "modprobe (package kmod) is not installed"
 
 mkdir -p "$CACHE" || fail "cannot create the cache folder $CACHE"
 SELF_SUM=$(sha1sum "$0" | cut -c1-12)
@@ -118,8 +121,12 @@ build_base() {
                 *) cp "$file" "$dir/modules/$name" ;;
             esac
             echo "$name" >>"$dir/modules/order"
-        done < <(modprobe -S "$KVER" --show-depends "$module" | awk '$1 == "insmod" { print $2 }')
+        done < <("$MODPROBE" -S "$KVER" --show-depends "$module" | awk '$1 == "insmod" { print $2 }')
     done
+    grep -qx uinput.ko "$dir/modules/order" && grep -qx evdev.ko "$dir/modules/order" || {
+        rm -rf "$dir"
+        return 1
+    }
     write_init >"$dir/init"
     chmod 755 "$dir/init"
     (cd "$dir" && find . | cpio -o -H newc --quiet | gzip -1) >"$BASE.part"
