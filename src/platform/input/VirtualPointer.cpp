@@ -91,7 +91,6 @@ VirtualPointer::create(const libevdev* source, const std::string& uinputPath, st
     std::unique_ptr<VirtualPointer> pointer(new VirtualPointer);
     pointer->fd_ = fd;
     pointer->device_ = device;
-    pointer->phys_ = phys;
     pointer->pending_.reserve(64);
     return pointer;
 }

@@ -44,17 +44,14 @@ public:
     // Writes a release for every button still held down, in one frame.
     void releaseButtons();
 
-    bool holdsButtons() const { return held_.any(); }
     // The event node, or an empty string when it cannot be found.
     std::string devnode() const;
-    std::string phys() const { return phys_; }
 
 private:
     VirtualPointer() = default;
 
     int fd_ = -1;
     libevdev_uinput* device_ = nullptr;
-    std::string phys_;
     std::vector<input_event> pending_;
     // Index in pending_ where the open frame begins.
     std::size_t frameStart_ = 0;
