@@ -52,7 +52,8 @@ void copyCapabilities(const libevdev* source, libevdev* target) {
 
 std::unique_ptr<VirtualPointer>
 VirtualPointer::create(const libevdev* source, const std::string& uinputPath, std::string& error) {
-    const int fd = ::open(uinputPath.c_str(), O_RDWR | O_CLOEXEC);
+    // Write access is all a virtual pointer needs, and all the access check asks for.
+    const int fd = ::open(uinputPath.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         error = std::strerror(errno);
         return nullptr;
