@@ -29,8 +29,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <sched.h>
+#include <sstream>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -232,7 +234,25 @@ void measureLatency(Forwarder (&forwarders)[2], int samples) {
                 percentile(toOutput[1], 50), percentile(toOutput[1], 99), added50, added99);
 }
 
+// CPU time (user + system) a process has used so far, in seconds.
+double cpuSeconds(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return 0.0;
+    // Fields after the name: state is field 3, utime 14 and stime 15.
+    std::istringstream rest(text.substr(close + 2));
+    std::string field;
+    double ticks = 0.0;
+    for (int index = 3; index <= 15 && rest >> field; ++index)
+        if (index >= 14)
+            ticks += std::atof(field.c_str());
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 struct Throughput {
+    double cpuPerFrameUs = 0.0;
     long sent = 0;
     long writes = 0;
     long received = 0;
@@ -248,6 +268,7 @@ struct Throughput {
 // (the kernel drops relative events of value 0).
 Throughput measureThroughput(Forwarder& f, int hertz, double seconds) {
     Throughput result;
+    const double cpuBefore = cpuSeconds(f.pid);
     const long frames = static_cast<long>(hertz * seconds);
     std::atomic<bool> writerDone{false};
     std::thread reader([&] {
@@ -330,6 +351,8 @@ Throughput measureThroughput(Forwarder& f, int hertz, double seconds) {
         std::this_thread::sleep_until(due(i));
     }
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    result.cpuPerFrameUs =
+        (cpuSeconds(f.pid) - cpuBefore) * 1e6 / static_cast<double>(std::max(1L, frames));
     result.sendRate = static_cast<double>(result.sent) / result.seconds;
     writerDone = true;
     reader.join();
@@ -400,9 +423,9 @@ int main(int argc, char** argv) {
         std::printf("\nThroughput, numbered motion frames for %.1f s (frame = REL_X, REL_Y, "
                     "SYN_REPORT)\n",
                     seconds);
-        std::printf("  %-6s %6s %3s %8s %7s %12s %12s %8s %9s %6s %11s\n", "", "Hz", "try",
+        std::printf("  %-6s %6s %3s %8s %7s %12s %12s %8s %9s %6s %11s %11s\n", "", "Hz", "try",
                     "sent/s", "f/write", "frames/s out", "events/s out", "dropped", "reordered",
-                    "dupes", "SYN_DROPPED");
+                    "dupes", "SYN_DROPPED", "cpu us/frm");
         bool faulty = false;
         for (int hertz : {1000, 8000}) {
             // The emulated VM shares its host, and a forwarder that is not
@@ -417,11 +440,12 @@ int main(int argc, char** argv) {
                     const Throughput t = measureThroughput(f, hertz, seconds);
                     results[which] = t;
                     const double framesPerSecond = static_cast<double>(t.received) / t.seconds;
-                    std::printf("  %-6s %6d %3d %8.0f %7.2f %12.0f %12.0f %8ld %9ld %6ld %11ld\n",
-                                f.label, hertz, attempt, t.sendRate,
-                                static_cast<double>(t.sent) / static_cast<double>(t.writes),
-                                framesPerSecond, framesPerSecond * 3, t.dropped, t.reordered,
-                                t.duplicated, t.synDropped);
+                    std::printf(
+                        "  %-6s %6d %3d %8.0f %7.2f %12.0f %12.0f %8ld %9ld %6ld %11ld %11.1f\n",
+                        f.label, hertz, attempt, t.sendRate,
+                        static_cast<double>(t.sent) / static_cast<double>(t.writes),
+                        framesPerSecond, framesPerSecond * 3, t.dropped, t.reordered, t.duplicated,
+                        t.synDropped, t.cpuPerFrameUs);
                     std::printf("RESULT throughput_%s_%dhz attempt=%d sent=%ld received=%ld "
                                 "dropped=%ld reordered=%ld duplicated=%ld syn_dropped=%ld "
                                 "seconds=%.3f\n",
