@@ -9,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -48,6 +51,11 @@ protected:
         const QByteArray file = QFile::encodeName(path);
         const pid_t pid = ::fork();
         if (pid == 0) {
+            // Dies with the test, and keeps no pipe of the test runner open.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
             ::execl(file.constData(), file.constData(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
@@ -60,6 +68,21 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return pid;
+    }
+
+    // The real rule on the real process list, seeing only this test's own
+    // children: tests running in parallel (the same test binary among them)
+    // must not be asked to quit.
+    SingleInstance::Environment environment() const {
+        SingleInstance::Environment env = SingleInstance::systemEnvironment();
+        env.runningProcesses = [this] {
+            std::vector<Processes::ProcessInfo> mine;
+            for (const auto& p : Processes::sameUserProcesses())
+                if (std::find(children.begin(), children.end(), p.pid) != children.end())
+                    mine.push_back(p);
+            return mine;
+        };
+        return env;
     }
 
     // Reaps exited children so that they leave the process list.
@@ -95,7 +118,7 @@ TEST(SingleInstanceFilter, MatchesExecutableOrNameButNeverItself) {
 
 TEST_F(SingleInstanceTest, NoOtherInstanceMeansNoLinesAndNoWait) {
     const auto start = Clock::now();
-    EXPECT_EQ(SingleInstance::enforce(), 0);
+    EXPECT_EQ(SingleInstance::enforce(environment()), 0);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
     EXPECT_TRUE(logLines.empty());
 }
@@ -104,7 +127,7 @@ TEST_F(SingleInstanceTest, OlderInstanceIsAskedToQuitAndTheWaitEndsWhenItIsGone)
     const pid_t older = startFakeInstance(false);
     reapInBackground();
     const auto start = Clock::now();
-    EXPECT_EQ(SingleInstance::enforce(), 1);
+    EXPECT_EQ(SingleInstance::enforce(environment()), 1);
     const auto waited = Clock::now() - start;
     reaper.join();
     EXPECT_LT(waited, std::chrono::milliseconds(1500));
@@ -117,7 +140,7 @@ TEST_F(SingleInstanceTest, OlderInstanceIsAskedToQuitAndTheWaitEndsWhenItIsGone)
 TEST_F(SingleInstanceTest, InstanceIgnoringTheRequestDelaysStartByThreeSecondsThenBothRun) {
     const pid_t stubborn = startFakeInstance(true);
     const auto start = Clock::now();
-    EXPECT_EQ(SingleInstance::enforce(), 1);
+    EXPECT_EQ(SingleInstance::enforce(environment()), 1);
     const auto waited = Clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(3000));
     EXPECT_LT(waited, std::chrono::milliseconds(3600));
