@@ -80,11 +80,11 @@ TimerfdTimerFactory::scheduleRepeating(std::chrono::nanoseconds firstDelay,
     const std::chrono::nanoseconds start = std::chrono::seconds(now.tv_sec) +
                                            std::chrono::nanoseconds(now.tv_nsec) +
                                            std::max(firstDelay, std::chrono::nanoseconds(0));
-    itimerspec spec{};
-    spec.it_value = toTimespec(start);
+    itimerspec schedule{};
+    schedule.it_value = toTimespec(start);
     if (interval > std::chrono::nanoseconds(0))
-        spec.it_interval = toTimespec(interval);
-    if (timerfd_settime(state->fd, TFD_TIMER_ABSTIME, &spec, nullptr) != 0) {
+        schedule.it_interval = toTimespec(interval);
+    if (timerfd_settime(state->fd, TFD_TIMER_ABSTIME, &schedule, nullptr) != 0) {
         Log::write(std::string("[Quillmere] cannot start a timer: ") + std::strerror(errno));
         state->stop();
         return std::make_unique<TimerfdTimer>(std::move(state));
