@@ -50,23 +50,12 @@ public:
     }
     std::optional<Event> createEvent() override { return Event{}; }
     std::optional<Event> createMouseEvent(EventType type, Point at, MouseButton button) override {
-        Event e;
-        e.type = type;
-        e.location = at;
-        e.button = button;
-        return e;
+        return makeMouseEvent(type, at, button);
     }
     std::optional<Event> createScrollWheelEvent(ScrollUnit units, std::int32_t count,
                                                 std::int32_t w1, std::int32_t w2,
                                                 std::int32_t w3) override {
-        Event e;
-        e.type = EventType::scrollWheel;
-        e.units = units;
-        e.wheelCount = count;
-        e.wheel1 = w1;
-        e.wheel2 = w2;
-        e.wheel3 = w3;
-        return e;
+        return makeScrollWheelEvent(units, count, w1, w2, w3);
     }
     void post(TapLocation, const Event& event) override {
         benchmark::DoNotOptimize(event);

@@ -18,13 +18,7 @@ using quillmere::input::FrameSink;
 using quillmere::input::FrameTranslator;
 using quillmere::input::ScrollWheelEncoder;
 
-input_event ev(std::uint16_t type, std::uint16_t code, std::int32_t value) {
-    input_event event{};
-    event.type = type;
-    event.code = code;
-    event.value = value;
-    return event;
-}
+using quillmere::input::makeEvent;
 
 // Collects what passes, as the virtual pointer's output buffer does; the
 // engine's answer is fixed.
@@ -45,7 +39,8 @@ private:
 void motionFrame(benchmark::State& state) {
     FrameTranslator translator;
     Collect sink(true);
-    const std::vector<input_event> frame = {ev(EV_REL, REL_X, 3), ev(EV_REL, REL_Y, -1)};
+    const std::vector<input_event> frame = {makeEvent(EV_REL, REL_X, 3),
+                                            makeEvent(EV_REL, REL_Y, -1)};
     for (auto _ : state) {
         translator.translate(frame, sink);
         if (sink.out.size() > 512)
@@ -58,9 +53,10 @@ BENCHMARK(motionFrame);
 void rightDragFrame(benchmark::State& state) {
     FrameTranslator translator;
     Collect sink(true);
-    translator.translate(std::vector<input_event>{ev(EV_KEY, BTN_RIGHT, 1)}, sink);
-    const std::vector<input_event> frame = {ev(EV_REL, REL_X, 2), ev(EV_REL, REL_Y, 5),
-                                            ev(EV_MSC, MSC_TIMESTAMP, 1000)};
+    translator.translate(std::vector<input_event>{makeEvent(EV_KEY, BTN_RIGHT, 1)}, sink);
+    const std::vector<input_event> frame = {makeEvent(EV_REL, REL_X, 2),
+                                            makeEvent(EV_REL, REL_Y, 5),
+                                            makeEvent(EV_MSC, MSC_TIMESTAMP, 1000)};
     for (auto _ : state) {
         translator.translate(frame, sink);
         if (sink.out.size() > 512)

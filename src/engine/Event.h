@@ -70,4 +70,26 @@ struct Event {
     friend bool operator==(const Event&, const Event&) = default;
 };
 
+// A mouse-button event at a point.
+inline Event makeMouseEvent(EventType type, Point location, MouseButton button) {
+    Event event;
+    event.type = type;
+    event.location = location;
+    event.button = button;
+    return event;
+}
+
+// A scroll-wheel event carrying up to three wheel amounts.
+inline Event makeScrollWheelEvent(ScrollUnit units, std::int32_t wheelCount, std::int32_t wheel1,
+                                  std::int32_t wheel2, std::int32_t wheel3) {
+    Event event;
+    event.type = EventType::scrollWheel;
+    event.units = units;
+    event.wheelCount = wheelCount;
+    event.wheel1 = wheel1;
+    event.wheel2 = wheel2;
+    event.wheel3 = wheel3;
+    return event;
+}
+
 } // namespace quillmere

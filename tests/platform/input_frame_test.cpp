@@ -10,18 +10,11 @@
 namespace quillmere::input {
 namespace {
 
-input_event ev(std::uint16_t type, std::uint16_t code, std::int32_t value) {
-    input_event event{};
-    event.type = type;
-    event.code = code;
-    event.value = value;
-    return event;
-}
 input_event key(std::uint16_t code, std::int32_t value) {
-    return ev(EV_KEY, code, value);
+    return makeEvent(EV_KEY, code, value);
 }
 input_event rel(std::uint16_t code, std::int32_t value) {
-    return ev(EV_REL, code, value);
+    return makeEvent(EV_REL, code, value);
 }
 
 // Writes down what a frame turns into; the engine's answer comes from a
@@ -68,7 +61,7 @@ TEST(FrameTranslator, WithoutTheRightButtonEverythingPassesInOrder) {
     FrameTranslator translator;
     Recorder sink;
     const std::vector<input_event> frame = {key(BTN_LEFT, 1), rel(REL_X, 3), rel(REL_WHEEL, -1),
-                                            rel(REL_Y, -2), ev(EV_MSC, MSC_SCAN, 90001)};
+                                            rel(REL_Y, -2), makeEvent(EV_MSC, MSC_SCAN, 90001)};
     translator.translate(frame, sink);
     // Motion comes last in its frame, each event unchanged.
     EXPECT_EQ(sink.take(), (Log{passed(frame[0]), passed(frame[2]), passed(frame[4]),

@@ -46,11 +46,7 @@ std::optional<Event> FakeEventServices::createMouseEvent(EventType type, Point l
                                                          MouseButton button) {
     if (failMouseEvents)
         return std::nullopt;
-    Event event;
-    event.type = type;
-    event.location = location;
-    event.button = button;
-    return event;
+    return makeMouseEvent(type, location, button);
 }
 
 std::optional<Event> FakeEventServices::createScrollWheelEvent(ScrollUnit units,
@@ -60,14 +56,7 @@ std::optional<Event> FakeEventServices::createScrollWheelEvent(ScrollUnit units,
                                                                std::int32_t wheel3) {
     if (failScrollEvents)
         return std::nullopt;
-    Event event;
-    event.type = EventType::scrollWheel;
-    event.units = units;
-    event.wheelCount = wheelCount;
-    event.wheel1 = wheel1;
-    event.wheel2 = wheel2;
-    event.wheel3 = wheel3;
-    return event;
+    return makeScrollWheelEvent(units, wheelCount, wheel1, wheel2, wheel3);
 }
 
 void FakeEventServices::post(TapLocation location, const Event& event) {

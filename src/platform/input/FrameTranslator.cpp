@@ -7,13 +7,6 @@
 namespace quillmere::input {
 
 namespace {
-input_event makeEvent(std::uint16_t type, std::uint16_t code, std::int32_t value) {
-    input_event ev{};
-    ev.type = type;
-    ev.code = code;
-    ev.value = value;
-    return ev;
-}
 
 std::int32_t clampToInt32(std::int64_t value) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(

@@ -18,12 +18,22 @@
 
 #include "engine/Event.h"
 
+#include <cstdint>
 #include <linux/input.h>
 
 #include <span>
 #include <vector>
 
 namespace quillmere::input {
+
+// One evdev event with no time stamp (the kernel stamps what we write).
+inline input_event makeEvent(std::uint16_t type, std::uint16_t code, std::int32_t value) {
+    input_event ev{};
+    ev.type = type;
+    ev.code = code;
+    ev.value = value;
+    return ev;
+}
 
 // Receives the results of one frame, in order.
 class FrameSink {

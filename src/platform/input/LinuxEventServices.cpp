@@ -203,11 +203,7 @@ std::optional<Event> LinuxEventServices::createEvent() {
 
 std::optional<Event> LinuxEventServices::createMouseEvent(EventType type, Point location,
                                                           MouseButton button) {
-    Event event;
-    event.type = type;
-    event.location = location;
-    event.button = button;
-    return event;
+    return makeMouseEvent(type, location, button);
 }
 
 std::optional<Event> LinuxEventServices::createScrollWheelEvent(ScrollUnit units,
@@ -217,14 +213,8 @@ std::optional<Event> LinuxEventServices::createScrollWheelEvent(ScrollUnit units
                                                                 std::int32_t wheel3) {
     if (wheelCount < 1 || wheelCount > 3)
         return std::nullopt;
-    Event event;
-    event.type = EventType::scrollWheel;
-    event.units = units;
-    event.wheelCount = wheelCount;
-    event.wheel1 = wheel1;
-    event.wheel2 = wheelCount >= 2 ? wheel2 : 0;
-    event.wheel3 = wheelCount >= 3 ? wheel3 : 0;
-    return event;
+    return makeScrollWheelEvent(units, wheelCount, wheel1, wheelCount >= 2 ? wheel2 : 0,
+                                wheelCount >= 3 ? wheel3 : 0);
 }
 
 void LinuxEventServices::post(TapLocation, const Event& event) {

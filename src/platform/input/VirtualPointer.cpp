@@ -1,6 +1,7 @@
 #include "VirtualPointer.h"
 
 #include "DeviceDiscovery.h"
+#include "FrameTranslator.h"
 #include "engine/Log.h"
 
 #include <libevdev/libevdev-uinput.h>
@@ -16,13 +17,6 @@
 namespace quillmere::input {
 
 namespace {
-input_event makeEvent(std::uint16_t type, std::uint16_t code, std::int32_t value) {
-    input_event ev{};
-    ev.type = type;
-    ev.code = code;
-    ev.value = value;
-    return ev;
-}
 
 // Copies the capabilities that matter for a pointer: buttons and keys,
 // relative axes, misc events and absolute axes (with their ranges), plus the
