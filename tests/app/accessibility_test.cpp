@@ -3,6 +3,7 @@
 #include "app/AccessibilityHelper.h"
 #include "app/PermissionPrompt.h"
 #include "engine/Log.h"
+#include "support/LogCapture.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -15,16 +16,13 @@ namespace {
 
 class AccessibilityTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        old = Log::setSink([this](std::string_view line) { logLines.emplace_back(line); });
-    }
+    void SetUp() override {}
     void TearDown() override {
         AccessibilityHelper::setTrustCheck({});
         for (QWidget* w : QApplication::topLevelWidgets())
             if (qobject_cast<PermissionPrompt*>(w))
                 w->close();
         QCoreApplication::processEvents();
-        Log::setSink(old);
     }
     static int openPrompts() {
         int n = 0;
@@ -33,8 +31,7 @@ protected:
         return n;
     }
 
-    std::vector<std::string> logLines;
-    Log::Sink old;
+    testing::LogCapture log;
 };
 
 TEST_F(AccessibilityTest, AlreadyTrustedCompletesOnTheNextTurnWithOneLine) {
@@ -44,7 +41,7 @@ TEST_F(AccessibilityTest, AlreadyTrustedCompletesOnTheNextTurnWithOneLine) {
     EXPECT_EQ(runs, 0); // never from inside the call
     QCoreApplication::processEvents();
     EXPECT_EQ(runs, 1);
-    EXPECT_EQ(logLines, (std::vector<std::string>{"[Quillmere] AXIsProcessTrusted = 1"}));
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"[Quillmere] AXIsProcessTrusted = 1"}));
     EXPECT_EQ(openPrompts(), 0);
 }
 
@@ -57,24 +54,24 @@ TEST_F(AccessibilityTest, NotTrustedPromptsOnceThenCompletesOnceAfterTheGrant) {
     });
     int runs = 0;
     AccessibilityHelper::ensureAccessibility([&] { ++runs; });
-    EXPECT_EQ(logLines,
+    EXPECT_EQ(log.lines,
               (std::vector<std::string>{"[Quillmere] AXIsProcessTrusted = 0",
                                         "[Quillmere] AXIsProcessTrustedWithOptions(prompt) = 0"}));
     EXPECT_EQ(openPrompts(), 1);
     QTest::qWait(2300); // two silent ticks
     EXPECT_EQ(runs, 0);
     EXPECT_EQ(checks, 4);
-    EXPECT_EQ(logLines.size(), 2u);
+    EXPECT_EQ(log.lines.size(), 2u);
 
     granted = true;
     QElapsedTimer clock;
     clock.start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return runs == 1; }, 2000));
     EXPECT_LE(clock.elapsed(), 1100);
-    EXPECT_EQ(logLines.back(), "[Quillmere] 접근성 권한 부여됨");
+    EXPECT_EQ(log.lines.back(), "[Quillmere] 접근성 권한 부여됨");
     QTest::qWait(2200); // later ticks do nothing: the poll is over
     EXPECT_EQ(runs, 1);
-    EXPECT_EQ(logLines.size(), 3u);
+    EXPECT_EQ(log.lines.size(), 3u);
     EXPECT_EQ(openPrompts(), 0); // the prompt goes away once access is there
 }
 
@@ -83,7 +80,7 @@ TEST_F(AccessibilityTest, GrantBetweenTheChecksStillWaitsForTheFirstTick) {
     AccessibilityHelper::setTrustCheck([&] { return ++checks > 1; });
     int runs = 0;
     AccessibilityHelper::ensureAccessibility([&] { ++runs; });
-    EXPECT_EQ(logLines.at(1), "[Quillmere] AXIsProcessTrustedWithOptions(prompt) = 1");
+    EXPECT_EQ(log.lines.at(1), "[Quillmere] AXIsProcessTrustedWithOptions(prompt) = 1");
     QTest::qWait(500);
     EXPECT_EQ(runs, 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return runs == 1; }, 2000));

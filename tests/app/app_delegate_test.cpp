@@ -8,6 +8,7 @@
 #include "engine/ScrollConfig.h"
 #include "net/NetTesting.h"
 #include "support/FakeEventServices.h"
+#include "support/LogCapture.h"
 #include "support/ManualTimerFactory.h"
 #include "ui/StatusBarController.h"
 
@@ -31,7 +32,6 @@ protected:
     void SetUp() override {
         GrabScrollManager::installShared(services, timers);
         ScrollConfig::setDefaults(&store);
-        old = Log::setSink([this](std::string_view line) { logLines.emplace_back(line); });
         NetTesting::Hooks hooks;
         // Nothing leaves the process: every request is recorded and dropped.
         hooks.updateOrigin = QUrl("https://127.0.0.1:9");
@@ -45,14 +45,12 @@ protected:
     void TearDown() override {
         NetTesting::reset();
         AccessibilityHelper::setTrustCheck({});
-        Log::setSink(old);
         ScrollConfig::setDefaults(nullptr);
     }
 
     MemorySettingsStore store;
-    std::vector<std::string> logLines;
+    testing::LogCapture log;
     std::vector<QUrl> requests;
-    Log::Sink old;
 };
 
 TEST_F(AppDelegateTest, NothingHappensUntilAccessThenEverythingInOrder) {
@@ -81,7 +79,7 @@ TEST_F(AppDelegateTest, NothingHappensUntilAccessThenEverythingInOrder) {
         "[Quillmere] 준비 완료 — 오른쪽 버튼 드래그로 스크롤하세요",
     };
     std::vector<std::string> ours; // the tray's own note about a missing tray aside
-    for (const std::string& line : logLines)
+    for (const std::string& line : log.lines)
         if (line.find("tray") == std::string::npos)
             ours.push_back(line);
     ours.resize(std::min(ours.size(), expected.size()));
@@ -103,7 +101,7 @@ TEST_F(AppDelegateTest, NothingHappensUntilAccessThenEverythingInOrder) {
 
     delegate.applicationWillTerminate();
     EXPECT_FALSE(GrabScrollManager::shared().hasEventTap());
-    EXPECT_EQ(logLines.back(), "[Quillmere] 이벤트 탭 비활성화됨");
+    EXPECT_EQ(log.lines.back(), "[Quillmere] 이벤트 탭 비활성화됨");
 }
 
 TEST_F(AppDelegateTest, RefusedEngineStillBringsUpTheMenu) {
@@ -115,9 +113,9 @@ TEST_F(AppDelegateTest, RefusedEngineStillBringsUpTheMenu) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.statusBarController() != nullptr; }, 2000));
     services.refuseTap = false;
     EXPECT_FALSE(GrabScrollManager::shared().hasEventTap());
-    EXPECT_NE(std::find(logLines.begin(), logLines.end(),
+    EXPECT_NE(std::find(log.lines.begin(), log.lines.end(),
                         "[Quillmere] CGEvent tap 생성 실패 — 접근성 권한을 확인하세요."),
-              logLines.end());
+              log.lines.end());
     EXPECT_EQ(requests.size(), 1u); // the launch report all the same
 }
 

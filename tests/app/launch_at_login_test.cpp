@@ -5,6 +5,7 @@
 #include "engine/MemorySettingsStore.h"
 #include "engine/ScrollConfig.h"
 #include "platform/Autostart.h"
+#include "support/LogCapture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -26,10 +27,8 @@ protected:
         oldConfig = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
         ScrollConfig::setDefaults(&store);
-        old = Log::setSink([this](std::string_view line) { logLines.emplace_back(line); });
     }
     void TearDown() override {
-        Log::setSink(old);
         ScrollConfig::setDefaults(nullptr);
         qputenv("XDG_CONFIG_HOME", oldConfig);
     }
@@ -47,8 +46,7 @@ protected:
     QTemporaryDir dir;
     QByteArray oldConfig;
     MemorySettingsStore store;
-    std::vector<std::string> logLines;
-    Log::Sink old;
+    testing::LogCapture log;
 };
 
 TEST_F(LaunchAtLoginTest, RegisterWritesAnEntryForTheRunningBinaryAndUnregisterRemovesIt) {
@@ -70,7 +68,7 @@ TEST_F(LaunchAtLoginTest, RegisterWritesAnEntryForTheRunningBinaryAndUnregisterR
     EXPECT_FALSE(LaunchAtLoginHelper::isEnabled());
     EXPECT_EQ(store.boolValue("launchAtLogin"), false);
     LaunchAtLoginHelper::setEnabled(false); // nothing there: still a success
-    EXPECT_TRUE(logLines.empty());
+    EXPECT_TRUE(log.lines.empty());
 }
 
 TEST_F(LaunchAtLoginTest, StatusHonoursBothSessionManagerSwitches) {
@@ -95,9 +93,9 @@ TEST_F(LaunchAtLoginTest, FailureLogsOneLineAndLeavesTheStoredValue) {
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     LaunchAtLoginHelper::setEnabled(true);
-    ASSERT_EQ(logLines.size(), 1u);
-    EXPECT_EQ(logLines[0].rfind("[Quillmere] Launch at login error: ", 0), 0u);
-    EXPECT_GT(logLines[0].size(), std::string("[Quillmere] Launch at login error: ").size());
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0].rfind("[Quillmere] Launch at login error: ", 0), 0u);
+    EXPECT_GT(log.lines[0].size(), std::string("[Quillmere] Launch at login error: ").size());
     EXPECT_EQ(store.boolValue("launchAtLogin"), false);
     EXPECT_FALSE(LaunchAtLoginHelper::isEnabled());
 }

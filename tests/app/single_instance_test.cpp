@@ -1,6 +1,7 @@
 // The single-instance rule against real processes named like Quillmere.
 #include "app/SingleInstance.h"
 #include "engine/Log.h"
+#include "support/LogCapture.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,16 +26,12 @@ using Clock = std::chrono::steady_clock;
 
 class SingleInstanceTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        old = Log::setSink([this](std::string_view line) { logLines.emplace_back(line); });
-    }
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
     void TearDown() override {
         for (pid_t pid : children) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
         }
-        Log::setSink(old);
     }
 
     // Starts a script called "quillmere" that quits on SIGTERM or ignores it.
@@ -96,8 +93,7 @@ protected:
     QTemporaryDir dir;
     std::vector<pid_t> children;
     std::thread reaper;
-    std::vector<std::string> logLines;
-    Log::Sink old;
+    testing::LogCapture log;
 };
 
 TEST(SingleInstanceFilter, MatchesExecutableOrNameButNeverItself) {
@@ -120,7 +116,7 @@ TEST_F(SingleInstanceTest, NoOtherInstanceMeansNoLinesAndNoWait) {
     const auto start = Clock::now();
     EXPECT_EQ(SingleInstance::enforce(environment()), 0);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
-    EXPECT_TRUE(logLines.empty());
+    EXPECT_TRUE(log.lines.empty());
 }
 
 TEST_F(SingleInstanceTest, OlderInstanceIsAskedToQuitAndTheWaitEndsWhenItIsGone) {
@@ -132,8 +128,8 @@ TEST_F(SingleInstanceTest, OlderInstanceIsAskedToQuitAndTheWaitEndsWhenItIsGone)
     reaper.join();
     EXPECT_LT(waited, std::chrono::milliseconds(1500));
     EXPECT_EQ(::kill(older, 0), -1); // gone
-    EXPECT_EQ(logLines, (std::vector<std::string>{"[Quillmere] 기존 프로세스 종료 중...",
-                                                  "[Quillmere] 기존 프로세스 종료 완료"}));
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"[Quillmere] 기존 프로세스 종료 중...",
+                                                   "[Quillmere] 기존 프로세스 종료 완료"}));
     children.clear();
 }
 
@@ -145,8 +141,8 @@ TEST_F(SingleInstanceTest, InstanceIgnoringTheRequestDelaysStartByThreeSecondsTh
     EXPECT_GE(waited, std::chrono::milliseconds(3000));
     EXPECT_LT(waited, std::chrono::milliseconds(3600));
     EXPECT_EQ(::kill(stubborn, 0), 0); // never killed
-    EXPECT_EQ(logLines, (std::vector<std::string>{"[Quillmere] 기존 프로세스 종료 중...",
-                                                  "[Quillmere] 기존 프로세스 종료 완료"}));
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"[Quillmere] 기존 프로세스 종료 중...",
+                                                   "[Quillmere] 기존 프로세스 종료 완료"}));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "engine/MemorySettingsStore.h"
 #include "engine/ScrollConfig.h"
 #include "support/FakeEventServices.h"
+#include "support/LogCapture.h"
 #include "support/ManualTimerFactory.h"
 
 #include <gtest/gtest.h>
@@ -18,14 +19,8 @@ namespace quillmere::testing {
 
 class EngineTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ScrollConfig::setDefaults(&store);
-        previousSink = Log::setSink([this](std::string_view line) { logLines.emplace_back(line); });
-    }
-    void TearDown() override {
-        Log::setSink(previousSink);
-        ScrollConfig::setDefaults(nullptr);
-    }
+    void SetUp() override { ScrollConfig::setDefaults(&store); }
+    void TearDown() override { ScrollConfig::setDefaults(nullptr); }
 
     // Right press, drags, release; returns nothing, everything is recorded.
     void grab(std::initializer_list<std::pair<double, double>> drags) {
@@ -39,8 +34,7 @@ protected:
     FakeEventServices services;
     ManualTimerFactory timers;
     GrabScrollManager manager{services, timers};
-    std::vector<std::string> logLines;
-    Log::Sink previousSink;
+    testing::LogCapture log;
 };
 
 } // namespace quillmere::testing

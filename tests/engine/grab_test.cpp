@@ -15,7 +15,7 @@ protected:
     void SetUp() override {
         EngineTest::SetUp();
         manager.start();
-        logLines.clear();
+        log.lines.clear();
     }
 };
 
@@ -290,7 +290,7 @@ TEST_F(GrabTest, StartStopAndTapFailures) {
     EXPECT_TRUE(services.tapEnabled());
     manager.start(); // already started: nothing, not even a log line
     EXPECT_EQ(services.tapsCreated, 1);
-    EXPECT_TRUE(logLines.empty());
+    EXPECT_TRUE(log.lines.empty());
 
     services.rightDown();
     services.rightDrag(0.0, 20.0);
@@ -299,19 +299,19 @@ TEST_F(GrabTest, StartStopAndTapFailures) {
     EXPECT_EQ(services.liveTaps, 0);
     EXPECT_TRUE(services.rightUp());
     manager.stop(); // stopped again: still logs and stays idle
-    EXPECT_EQ(logLines, (std::vector<std::string>{"[Quillmere] 이벤트 탭 비활성화됨",
-                                                  "[Quillmere] 이벤트 탭 비활성화됨"}));
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"[Quillmere] 이벤트 탭 비활성화됨",
+                                                   "[Quillmere] 이벤트 탭 비활성화됨"}));
 
-    logLines.clear();
+    log.lines.clear();
     services.refuseTap = true;
     manager.start();
     EXPECT_FALSE(manager.hasEventTap());
-    EXPECT_EQ(logLines, (std::vector<std::string>{
-                            "[Quillmere] CGEvent tap 생성 실패 — 접근성 권한을 확인하세요."}));
+    EXPECT_EQ(log.lines, (std::vector<std::string>{
+                             "[Quillmere] CGEvent tap 생성 실패 — 접근성 권한을 확인하세요."}));
     services.refuseTap = false; // a later start tries again
     manager.start();
     EXPECT_TRUE(manager.hasEventTap());
-    EXPECT_EQ(logLines.back(), "[Quillmere] 이벤트 탭 활성화됨");
+    EXPECT_EQ(log.lines.back(), "[Quillmere] 이벤트 탭 활성화됨");
 }
 
 TEST_F(GrabTest, TapSwitchedOffBySystemIsSwitchedOnAgainKeepingTheGrab) {

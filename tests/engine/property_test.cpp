@@ -73,7 +73,7 @@ TEST_F(PropertyTest, RandomStreamsKeepTheInvariants) {
         events = std::atol(env);
     RandomDriver random(*this, 20261206);
     manager.start();
-    logLines.reserve(1024);
+    log.lines.reserve(1024);
     const char* boolKeys[] = {"diagonalScroll",         "reverseScroll",  "enableVerticalScroll",
                               "enableHorizontalScroll", "momentumScroll", "usePixelScrolling"};
 
@@ -179,8 +179,8 @@ TEST_F(PropertyTest, RandomStreamsKeepTheInvariants) {
             services.posted.clear();
             postedAtPress = 0;
         }
-        if (logLines.size() > 512)
-            logLines.clear();
+        if (log.lines.size() > 512)
+            log.lines.clear();
         if (manager.isMomentumRunning() && random.pick(1000) == 0) {
             // Every glide ends by itself, with its closing event, in bounded time.
             services.failScrollEvents = false;

@@ -2,6 +2,7 @@
 // corrupt files, permissions, and surviving SIGKILL mid-write.
 #include "engine/Log.h"
 #include "platform/JsonSettingsStore.h"
+#include "support/LogCapture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,9 +30,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         path = dir.path() + "/config/quillmere/defaults.json";
-        old = Log::setSink([this](std::string_view line) { logLines.emplace_back(line); });
     }
-    void TearDown() override { Log::setSink(old); }
 
     QJsonObject readBack() const {
         QFile file(path);
@@ -50,8 +49,7 @@ protected:
 
     QTemporaryDir dir;
     QString path;
-    std::vector<std::string> logLines;
-    Log::Sink old;
+    testing::LogCapture log;
 };
 
 TEST_F(JsonSettingsStoreTest, TypedValuesRoundTripWithTheReadingRules) {
@@ -81,7 +79,7 @@ TEST_F(JsonSettingsStoreTest, TypedValuesRoundTripWithTheReadingRules) {
     // Non-finite numbers have no JSON form: refused, nothing written.
     store.setObject("scrollSpeed", std::numeric_limits<double>::infinity());
     EXPECT_EQ(readBack().value("scrollSpeed").toDouble(), 7.46);
-    EXPECT_EQ(logLines.size(), 1u);
+    EXPECT_EQ(log.lines.size(), 1u);
 
     // Folder 0700, file 0600.
     struct stat st {};
@@ -121,8 +119,8 @@ TEST_F(JsonSettingsStoreTest, CorruptFileReadsEmptyIsKeptAsideAndLoggedOnce) {
     writeRaw("{\"scrollSpeed\": 4, \"reverseScroll\": tru");
     JsonSettingsStore store(path);
     EXPECT_EQ(store.doubleValue("scrollSpeed"), 0.0);
-    ASSERT_EQ(logLines.size(), 1u);
-    EXPECT_NE(logLines[0].find("not a valid JSON object"), std::string::npos);
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_NE(log.lines[0].find("not a valid JSON object"), std::string::npos);
     QStringList aside =
         QDir(QFileInfo(path).absolutePath()).entryList({"defaults.json.corrupt-*"}, QDir::Files);
     ASSERT_EQ(aside.size(), 1);
@@ -133,13 +131,13 @@ TEST_F(JsonSettingsStoreTest, CorruptFileReadsEmptyIsKeptAsideAndLoggedOnce) {
     store.setBool("reverseScroll", true); // a fresh file, the old one untouched
     store.reload();
     EXPECT_EQ(readBack().value("reverseScroll").toBool(), true);
-    EXPECT_EQ(logLines.size(), 1u);
+    EXPECT_EQ(log.lines.size(), 1u);
 
     // JSON that is not an object is not ours either.
     writeRaw("[1, 2, 3]");
     store.reload();
     EXPECT_FALSE(store.boolValue("reverseScroll"));
-    EXPECT_EQ(logLines.size(), 2u);
+    EXPECT_EQ(log.lines.size(), 2u);
 }
 
 TEST_F(JsonSettingsStoreTest, FileSurvivesSigkillDuringTenThousandWrites) {

@@ -6,6 +6,7 @@
 #include "engine/Log.h"
 #include "engine/MemorySettingsStore.h"
 #include "engine/ScrollConfig.h"
+#include "support/LogCapture.h"
 #include "ui/PreferencesWindow.h"
 
 #include <QJsonObject>
@@ -45,18 +46,11 @@ struct OutsideWorld {
 
 class UiTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ScrollConfig::setDefaults(&store);
-        previousSink = Log::setSink([this](std::string_view line) { logLines.emplace_back(line); });
-    }
-    void TearDown() override {
-        Log::setSink(previousSink);
-        ScrollConfig::setDefaults(nullptr);
-    }
+    void SetUp() override { ScrollConfig::setDefaults(&store); }
+    void TearDown() override { ScrollConfig::setDefaults(nullptr); }
 
     MemorySettingsStore store;
-    std::vector<std::string> logLines;
-    Log::Sink previousSink;
+    testing::LogCapture log;
 };
 
 } // namespace quillmere::testing

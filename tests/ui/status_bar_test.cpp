@@ -148,11 +148,11 @@ TEST_F(StatusBarTest, CtrlQInTheOpenMenuStopsTheEngineThenQuits) {
 }
 
 TEST_F(StatusBarTest, WithoutAnyTrayOneLineIsLoggedAndTheEngineKeepsRunning) {
-    logLines.clear();
+    log.lines.clear();
     auto controller = makeController();
     EXPECT_EQ(controller->statusItem(), nullptr);
-    ASSERT_EQ(logLines.size(), 1u);
-    EXPECT_EQ(logLines[0].rfind("[Quillmere] ", 0), 0u);
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0].rfind("[Quillmere] ", 0), 0u);
     EXPECT_TRUE(manager.hasEventTap());
     // The menu still works, e.g. from a later tray.
     controller->toggleItem()->trigger();

@@ -198,11 +198,11 @@ TEST_F(TrayHostWatcherTest, TheTrayIconAppearsWhenThePanelStartsAfterQuillmere) 
     ManualTimerFactory timers;
     GrabScrollManager manager(services, timers);
     manager.start();
-    logLines.clear();
+    log.lines.clear();
     StatusBarActions actions;
     StatusBarController controller(manager, actions, appSide);
     EXPECT_EQ(controller.statusItem(), nullptr);
-    EXPECT_EQ(logLines.size(), 1u);
+    EXPECT_EQ(log.lines.size(), 1u);
 
     panelStarts(true);
     for (int i = 0; i < 60 && !controller.statusItem(); ++i)
@@ -212,7 +212,7 @@ TEST_F(TrayHostWatcherTest, TheTrayIconAppearsWhenThePanelStartsAfterQuillmere) 
     EXPECT_TRUE(controller.statusItem()->isVisible());
     EXPECT_TRUE(controller.statusItem()->toolTip().isEmpty());
     EXPECT_TRUE(manager.hasEventTap());
-    EXPECT_EQ(logLines.size(), 1u) << "one line while waiting, nothing more";
+    EXPECT_EQ(log.lines.size(), 1u) << "one line while waiting, nothing more";
 }
 
 } // namespace

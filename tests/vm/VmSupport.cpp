@@ -6,6 +6,8 @@
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 
+#include <map>
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -215,6 +217,19 @@ long sumOf(const std::vector<Frame>& frames, std::uint16_t type, std::uint16_t c
     for (int value : valuesOf(frames, type, code))
         sum += value;
     return sum;
+}
+
+std::vector<int> buttonsLeftDown(const std::vector<Frame>& frames) {
+    std::map<int, int> last;
+    for (const Frame& frame : frames)
+        for (const input_event& ev : frame)
+            if (ev.type == EV_KEY)
+                last[ev.code] = ev.value;
+    std::vector<int> down;
+    for (auto [code, value] : last)
+        if (value != 0)
+            down.push_back(code);
+    return down;
 }
 
 std::string describe(const std::vector<Frame>& frames) {

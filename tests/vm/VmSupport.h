@@ -85,6 +85,9 @@ std::string nodeWithPhys(const std::string& phys);
 std::vector<int> valuesOf(const std::vector<Frame>& frames, std::uint16_t type, std::uint16_t code);
 long sumOf(const std::vector<Frame>& frames, std::uint16_t type, std::uint16_t code);
 
+// The buttons these frames leave pressed (the last value of each key is 1).
+std::vector<int> buttonsLeftDown(const std::vector<Frame>& frames);
+
 std::string describe(const std::vector<Frame>& frames);
 // Every input device present: node, name and phys (for failure messages).
 std::string listInputDevices();

@@ -4,7 +4,6 @@
 
 #include <csignal>
 #include <iostream>
-#include <map>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -25,13 +24,7 @@ protected:
         EXPECT_TRUE(nodeWithPhys("quillmere/" + phys).empty());
         EXPECT_TRUE(services.grabbedNodes().empty());
         // Every button the virtual pointer had pressed was released.
-        std::map<int, int> last;
-        for (const Frame& frame : frames)
-            for (const input_event& ev : frame)
-                if (ev.type == EV_KEY)
-                    last[ev.code] = ev.value;
-        for (auto [code, value] : last)
-            EXPECT_EQ(value, 0) << "button " << code << " left down";
+        EXPECT_TRUE(buttonsLeftDown(frames).empty()) << describe(frames);
     }
     // Plugs the mouse in again and checks that it is taken over and works.
     void expectReplugWorks(const std::string& tag) {
