@@ -60,14 +60,14 @@ TEST_F(AccessibilityTest, NotTrustedPromptsOnceThenCompletesOnceAfterTheGrant) {
     EXPECT_EQ(openPrompts(), 1);
     QTest::qWait(2300); // two silent ticks
     EXPECT_EQ(runs, 0);
-    EXPECT_EQ(checks, 4);
+    EXPECT_GE(checks, 3); // the first query, the prompt query and at least one tick
     EXPECT_EQ(log.lines.size(), 2u);
 
     granted = true;
     QElapsedTimer clock;
     clock.start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return runs == 1; }, 2000));
-    EXPECT_LE(clock.elapsed(), 1100);
+    EXPECT_LE(clock.elapsed(), 1600); // the next tick, with room for a loaded machine
     EXPECT_EQ(log.lines.back(), "[Quillmere] 접근성 권한 부여됨");
     QTest::qWait(2200); // later ticks do nothing: the poll is over
     EXPECT_EQ(runs, 1);

@@ -139,8 +139,9 @@ TEST_F(SingleInstanceTest, InstanceIgnoringTheRequestDelaysStartByThreeSecondsTh
     EXPECT_EQ(SingleInstance::enforce(environment()), 1);
     const auto waited = Clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(3000));
-    EXPECT_LT(waited, std::chrono::milliseconds(3600));
-    EXPECT_EQ(::kill(stubborn, 0), 0); // never killed
+    EXPECT_LT(waited,
+              std::chrono::milliseconds(4500)); // 3.0 s and a poll, with room for a loaded machine
+    EXPECT_EQ(::kill(stubborn, 0), 0);          // never killed
     EXPECT_EQ(log.lines, (std::vector<std::string>{"[Quillmere] 기존 프로세스 종료 중...",
                                                    "[Quillmere] 기존 프로세스 종료 완료"}));
 }
