@@ -29,9 +29,11 @@ QString quoted(const QString& path) {
 } // namespace
 
 QString PermissionPrompt::commands() {
-    const QString installedRule = QStringLiteral(QUILLMERE_UDEV_RULE_INSTALLED);
+    // The package's place, or where these very commands put it.
+    const bool installed = QFile::exists(QStringLiteral(QUILLMERE_UDEV_RULE_INSTALLED)) ||
+                           QFile::exists(QStringLiteral("/etc/udev/rules.d/70-quillmere.rules"));
     QStringList lines;
-    if (!QFile::exists(installedRule)) {
+    if (!installed) {
         lines << QStringLiteral("sudo install -D -m 644 %1 /etc/udev/rules.d/70-quillmere.rules")
                      .arg(quoted(QStringLiteral(QUILLMERE_UDEV_RULE_SOURCE)));
         lines << QStringLiteral(
