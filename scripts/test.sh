@@ -16,6 +16,7 @@ cmake --build build-asan -j "$jobs"
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "== sanitizer build =="
 ctest --test-dir build-asan -j "$jobs" --output-on-failure --no-tests=error
