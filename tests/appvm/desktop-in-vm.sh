@@ -7,7 +7,11 @@
 set -eu
 deb=$1 repo=$2 mode=$3
 dpkg -i "$deb" >/dev/null
-useradd --create-home --shell /bin/sh tester
+# The user is written by hand: the host's shadow files, which useradd wants,
+# are unreadable in the VM when the tests run as an ordinary user.
+echo "tester:x:1500:1500:Quillmere tester:/home/tester:/bin/sh" >>/etc/passwd
+echo "tester:x:1500:" >>/etc/group
+mkdir -p /home/tester && chown 1500:1500 /home/tester
 runtime=/tmp/tester-runtime
 mkdir -p $runtime && chown tester $runtime && chmod 700 $runtime
 

@@ -17,7 +17,11 @@ for f in /usr/bin/quillmere /usr/share/applications/app.quillmere.Quillmere.desk
          /usr/lib/udev/rules.d/70-quillmere.rules /usr/lib/modules-load.d/quillmere.conf; do
     [ -e "$f" ] || { echo "missing after install: $f"; exit 1; }
 done
-useradd --create-home --shell /bin/sh tester
+# The user is written by hand: the host's shadow files, which useradd wants,
+# are unreadable in the VM when the tests run as an ordinary user.
+echo "tester:x:1500:1500:Quillmere tester:/home/tester:/bin/sh" >>/etc/passwd
+echo "tester:x:1500:" >>/etc/group
+mkdir -p /home/tester && chown 1500:1500 /home/tester
 mkdir -p /tmp/tester-runtime && chown tester /tmp/tester-runtime && chmod 700 /tmp/tester-runtime
 "$test_program" "$@"
 rc=$?
