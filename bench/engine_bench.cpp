@@ -64,18 +64,32 @@ public:
     long posted = 0;
 };
 
-void BM_DragEvent(benchmark::State& state) {
+// A started engine on the null services and a manual clock, with the
+// settings in memory and the log silenced for the rig's lifetime.
+struct EngineRig {
+    EngineRig() : old(Log::setSink([](std::string_view) {})) {
+        ScrollConfig::setDefaults(&store);
+        manager.start();
+    }
+    ~EngineRig() {
+        ScrollConfig::setDefaults(nullptr);
+        Log::setSink(old);
+    }
+    Log::Sink old;
     MemorySettingsStore store;
+    NullServices services;
+    testing::ManualTimerFactory timers;
+    GrabScrollManager manager{services, timers};
+};
+
+void BM_DragEvent(benchmark::State& state) {
+    EngineRig rig;
+    MemorySettingsStore& store = rig.store;
+    GrabScrollManager& manager = rig.manager;
     store.setObject("scrollSpeed", 3.0);
     store.setBool("diagonalScroll", state.range(0) == 1);
     store.setBool("reverseScroll", true);
     store.setBool("momentumScroll", true);
-    ScrollConfig::setDefaults(&store);
-    Log::Sink old = Log::setSink([](std::string_view) {});
-    NullServices services;
-    testing::ManualTimerFactory timers;
-    GrabScrollManager manager(services, timers);
-    manager.start();
 
     Event down;
     down.type = EventType::rightMouseDown;
@@ -97,21 +111,15 @@ void BM_DragEvent(benchmark::State& state) {
     }
     state.counters["allocs_per_event"] =
         static_cast<double>(allocations.load() - allocationsBefore) / static_cast<double>(events);
-    state.counters["posted"] = static_cast<double>(services.posted);
-    ScrollConfig::setDefaults(nullptr);
-    Log::setSink(old);
+    state.counters["posted"] = static_cast<double>(rig.services.posted);
 }
 BENCHMARK(BM_DragEvent)->Arg(0)->Arg(1)->ArgNames({"diagonal"});
 
 // A whole grab: press, 32 drags, release and the glide to its end.
 void BM_GrabWithGlide(benchmark::State& state) {
-    MemorySettingsStore store;
-    ScrollConfig::setDefaults(&store);
-    Log::Sink old = Log::setSink([](std::string_view) {});
-    NullServices services;
-    testing::ManualTimerFactory timers;
-    GrabScrollManager manager(services, timers);
-    manager.start();
+    EngineRig rig;
+    GrabScrollManager& manager = rig.manager;
+    testing::ManualTimerFactory& timers = rig.timers;
     for (auto _ : state) {
         Event e;
         e.type = EventType::rightMouseDown;
@@ -124,8 +132,6 @@ void BM_GrabWithGlide(benchmark::State& state) {
         GrabScrollManager::eventTapCallback({}, e.type, &e, &manager);
         timers.runUntilIdle();
     }
-    ScrollConfig::setDefaults(nullptr);
-    Log::setSink(old);
 }
 BENCHMARK(BM_GrabWithGlide);
 

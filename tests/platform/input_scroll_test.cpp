@@ -15,13 +15,7 @@ using Wheel = std::vector<std::pair<std::uint16_t, std::int32_t>>;
 
 Event scroll(std::int32_t vertical, std::int32_t horizontal, ScrollUnit units = ScrollUnit::pixel,
              std::int32_t wheelCount = 2) {
-    Event event;
-    event.type = EventType::scrollWheel;
-    event.units = units;
-    event.wheelCount = wheelCount;
-    event.wheel1 = vertical;
-    event.wheel2 = horizontal;
-    return event;
+    return makeScrollWheelEvent(units, wheelCount, vertical, horizontal, 0);
 }
 
 Wheel encode(ScrollWheelEncoder& encoder, const Event& event) {
