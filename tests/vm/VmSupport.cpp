@@ -16,7 +16,9 @@
 #include <fstream>
 #include <linux/uinput.h>
 #include <stdexcept>
+#include <csignal>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -144,6 +146,59 @@ bool NodeReader::canGrab() const {
         return false;
     ioctl(fd_, EVIOCGRAB, 0);
     return true;
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe: " + std::string(strerror(errno)));
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::dup2(fds[0], STDIN_FILENO);
+        std::vector<char*> args;
+        for (const std::string& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(fds[0]);
+    input_ = fds[1];
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ > 0)
+        kill(SIGKILL);
+    if (input_ >= 0)
+        ::close(input_);
+}
+
+void ChildProcess::send(const std::string& line) {
+    const std::string text = line + "\n";
+    if (::write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        throw std::runtime_error("cannot write to the child: " + std::string(strerror(errno)));
+}
+
+int ChildProcess::wait(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (pid_ > 0) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return status;
+        }
+        if (std::chrono::steady_clock::now() > end)
+            return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return -1;
+}
+
+int ChildProcess::kill(int signal) {
+    if (pid_ <= 0)
+        return -1;
+    ::kill(pid_, signal);
+    return wait(std::chrono::seconds(10));
 }
 
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {

@@ -4,6 +4,7 @@
 // reads them), and a way to run the Qt loop until something happened.
 
 #include <linux/input.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <functional>
@@ -70,6 +71,29 @@ private:
     int fd_ = -1;
     Frame partial_;
     bool gone_ = false;
+};
+
+// A program run as a child process, with a pipe to its standard input. It
+// is killed and reaped when this goes, so that it never outlives a test
+// holding a grab.
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::vector<std::string>& argv);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // Writes one line to its standard input.
+    void send(const std::string& line);
+    // Waits for it to end: its wait status, or -1 when the limit passed first.
+    int wait(std::chrono::milliseconds limit);
+    // Sends a signal and waits for the end (10 s at most).
+    int kill(int signal);
+
+private:
+    pid_t pid_ = -1;
+    int input_ = -1;
 };
 
 // Runs the Qt loop (and sleeps a little between passes) until done() holds;

@@ -1,0 +1,245 @@
+#include "StreamSupport.h"
+
+#include <linux/input.h>
+#include <linux/uinput.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/ioctl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace quillmere::vmtest {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void fail(const std::string& what) {
+    throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+double millisSince(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// Reads numbered frames from one output until the writer is done and the
+// output has been quiet for a while.
+using Stamps = std::vector<std::atomic<Clock::rep>>;
+
+void readNumbered(int output, long frames, const Stamps& writtenAt,
+                  const std::atomic<bool>& writerDone, StreamResult& result) {
+    long expected = 0;
+    std::vector<bool> seen(static_cast<std::size_t>(frames), false);
+    pollfd ready{output, POLLIN, 0};
+    input_event buffer[512];
+    int x = 0;
+    int y = 0;
+    for (;;) {
+        if (poll(&ready, 1, 500) <= 0) {
+            if (writerDone)
+                break;
+            continue;
+        }
+        const ssize_t got = read(output, buffer, sizeof buffer);
+        if (got <= 0)
+            continue;
+        const Clock::time_point now = Clock::now();
+        for (long k = 0; k < got / static_cast<long>(sizeof(input_event)); ++k) {
+            const input_event& ev = buffer[k];
+            if (ev.type == EV_SYN && ev.code == SYN_DROPPED) {
+                ++result.synDropped;
+                x = y = 0;
+            } else if (ev.type == EV_REL) {
+                (ev.code == REL_X ? x : y) = ev.value;
+            } else if (ev.type == EV_SYN && ev.code == SYN_REPORT) {
+                const long index = static_cast<long>(y - 1) * 1000 + (x - 1);
+                x = y = 0;
+                if (index < 0 || index >= frames)
+                    continue;
+                ++result.received;
+                if (seen[static_cast<std::size_t>(index)])
+                    ++result.duplicated;
+                seen[static_cast<std::size_t>(index)] = true;
+                if (index < expected)
+                    ++result.reordered;
+                else
+                    expected = index + 1;
+                const Clock::time_point at(
+                    Clock::duration(writtenAt[static_cast<std::size_t>(index)].load()));
+                result.delaysMs.push_back(millisSince(at, now));
+            }
+        }
+    }
+    result.dropped = std::count(seen.begin(), seen.end(), false);
+}
+} // namespace
+
+int makeStreamMouse(const std::string& name, const std::string& phys, bool rightButton) {
+    const int fd = open("/dev/uinput", O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        fail("open /dev/uinput");
+    ioctl(fd, UI_SET_EVBIT, EV_KEY);
+    ioctl(fd, UI_SET_KEYBIT, BTN_LEFT);
+    if (rightButton)
+        ioctl(fd, UI_SET_KEYBIT, BTN_RIGHT);
+    ioctl(fd, UI_SET_EVBIT, EV_REL);
+    ioctl(fd, UI_SET_RELBIT, REL_X);
+    ioctl(fd, UI_SET_RELBIT, REL_Y);
+    ioctl(fd, UI_SET_PROPBIT, INPUT_PROP_POINTER);
+    ioctl(fd, UI_SET_PHYS, phys.c_str());
+    uinput_setup setup{};
+    setup.id.bustype = BUS_USB;
+    setup.id.vendor = 0x1d57;
+    setup.id.product = 0xbe7c;
+    std::snprintf(setup.name, sizeof setup.name, "%s", name.c_str());
+    if (ioctl(fd, UI_DEV_SETUP, &setup) != 0 || ioctl(fd, UI_DEV_CREATE) != 0)
+        fail("create " + name);
+    return fd;
+}
+
+std::string waitForNode(const std::string& phys, std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    do {
+        if (DIR* dir = opendir("/sys/class/input")) {
+            std::string found;
+            while (dirent* entry = readdir(dir)) {
+                if (std::strncmp(entry->d_name, "event", 5) != 0)
+                    continue;
+                std::ifstream file(std::string("/sys/class/input/") + entry->d_name +
+                                   "/device/phys");
+                std::string line;
+                std::getline(file, line);
+                const std::string node = std::string("/dev/input/") + entry->d_name;
+                if (line == phys && access(node.c_str(), F_OK) == 0)
+                    found = node;
+            }
+            closedir(dir);
+            if (!found.empty())
+                return found;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (Clock::now() < end);
+    return "";
+}
+
+pid_t startPlainForwarder(const std::string& sourceNode, const std::string& outputPhys) {
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    const int in = open(sourceNode.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0 || ioctl(in, EVIOCGRAB, 1) != 0)
+        _exit(2);
+    const int out = makeStreamMouse("plain forwarder output", outputPhys, false);
+    input_event buffer[256];
+    for (;;) {
+        const ssize_t got = read(in, buffer, sizeof buffer);
+        if (got <= 0)
+            _exit(got == 0 ? 0 : 3);
+        if (write(out, buffer, static_cast<size_t>(got)) != got)
+            _exit(4);
+    }
+}
+
+double cpuSeconds(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return 0.0;
+    // Fields after the name: state is field 3, utime 14 and stime 15.
+    std::istringstream rest(text.substr(close + 2));
+    std::string field;
+    double ticks = 0.0;
+    for (int index = 3; index <= 15 && rest >> field; ++index)
+        if (index >= 14)
+            ticks += std::atof(field.c_str());
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const auto index =
+        static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size() - 1) + 0.5);
+    return values[std::min(index, values.size() - 1)];
+}
+
+double StreamResult::maxDelayMs() const {
+    return delaysMs.empty() ? 0.0 : *std::max_element(delaysMs.begin(), delaysMs.end());
+}
+
+double StreamResult::percentileDelayMs(double p) const {
+    return percentile(delaysMs, p);
+}
+
+std::vector<StreamResult> streamNumbered(const std::vector<Route>& routes, int hertz,
+                                         double seconds,
+                                         const std::function<void(long)>& beforeFrame) {
+    const long frames = static_cast<long>(hertz * seconds);
+    std::vector<StreamResult> results(routes.size());
+    Stamps writtenAt(static_cast<std::size_t>(frames));
+    std::atomic<bool> writerDone{false};
+    std::vector<std::thread> readers;
+    for (std::size_t r = 0; r < routes.size(); ++r)
+        readers.emplace_back([&, r] {
+            readNumbered(routes[r].output, frames, writtenAt, writerDone, results[r]);
+        });
+
+    const auto start = Clock::now();
+    const auto due = [&](long i) {
+        return start + std::chrono::nanoseconds(i * 1'000'000'000LL / hertz);
+    };
+    std::vector<input_event> batch;
+    long i = 0;
+    while (i < frames) {
+        const auto now = Clock::now();
+        if (due(i) > now) {
+            std::this_thread::sleep_until(due(i));
+            continue;
+        }
+        const long first = i;
+        batch.clear();
+        for (int n = 0; n < 8 && i < frames && due(i) <= now; ++n, ++i) {
+            if (beforeFrame)
+                beforeFrame(i);
+            input_event ev[3]{};
+            ev[0].type = EV_REL, ev[0].code = REL_X, ev[0].value = static_cast<int>(i % 1000 + 1);
+            ev[1].type = EV_REL, ev[1].code = REL_Y, ev[1].value = static_cast<int>(i / 1000 + 1);
+            ev[2].type = EV_SYN, ev[2].code = SYN_REPORT;
+            batch.insert(batch.end(), ev, ev + 3);
+        }
+        const auto bytes = static_cast<ssize_t>(batch.size() * sizeof(input_event));
+        for (std::size_t r = 0; r < routes.size(); ++r) {
+            const Clock::time_point at = Clock::now();
+            // The first route's stamp stands for all: they are written together.
+            if (r == 0)
+                for (long k = first; k < i; ++k)
+                    writtenAt[static_cast<std::size_t>(k)] = at.time_since_epoch().count();
+            if (write(routes[r].mouse, batch.data(), static_cast<size_t>(bytes)) != bytes)
+                fail("write to a fake mouse");
+            results[r].sent += i - first;
+            ++results[r].writes;
+        }
+    }
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    writerDone = true;
+    for (std::thread& reader : readers)
+        reader.join();
+    for (StreamResult& result : results)
+        result.seconds = elapsed;
+    return results;
+}
+
+} // namespace quillmere::vmtest
