@@ -15,97 +15,36 @@
 // Exit status 1 when the layer reordered or duplicated frames, or passed
 // none; lost frames are reported with what the plain forwarder did in the
 // same attempt, since an emulated VM on a busy host loses frames by itself.
+#include "../../tests/vm/StreamSupport.h"
+
 #include <linux/input.h>
-#include <linux/uinput.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <poll.h>
-#include <sched.h>
-#include <sstream>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <thread>
-#include <time.h>
 #include <unistd.h>
 #include <vector>
+
+using namespace quillmere::vmtest;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// The forwarders get the second CPU to themselves, the bench's writer and
-// reader the first: a forwarder then never waits behind the bench for a CPU.
-void pinTo(int cpu) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    sched_setaffinity(0, sizeof set, &set);
-}
-
 [[noreturn]] void die(const std::string& what) {
     std::fprintf(stderr, "input_latency_bench: %s: %s\n", what.c_str(), std::strerror(errno));
     std::exit(2);
-}
-
-// A uinput pointer: X/Y, left button, and the right button when asked for.
-int makeMouse(const std::string& name, const std::string& phys, bool rightButton) {
-    const int fd = open("/dev/uinput", O_RDWR | O_CLOEXEC);
-    if (fd < 0)
-        die("open /dev/uinput");
-    ioctl(fd, UI_SET_EVBIT, EV_KEY);
-    ioctl(fd, UI_SET_KEYBIT, BTN_LEFT);
-    if (rightButton)
-        ioctl(fd, UI_SET_KEYBIT, BTN_RIGHT);
-    ioctl(fd, UI_SET_EVBIT, EV_REL);
-    ioctl(fd, UI_SET_RELBIT, REL_X);
-    ioctl(fd, UI_SET_RELBIT, REL_Y);
-    ioctl(fd, UI_SET_PROPBIT, INPUT_PROP_POINTER);
-    ioctl(fd, UI_SET_PHYS, phys.c_str());
-    uinput_setup setup{};
-    setup.id.bustype = BUS_USB;
-    setup.id.vendor = 0x1d57;
-    setup.id.product = 0xbe7c;
-    std::snprintf(setup.name, sizeof setup.name, "%s", name.c_str());
-    if (ioctl(fd, UI_DEV_SETUP, &setup) != 0 || ioctl(fd, UI_DEV_CREATE) != 0)
-        die("create " + name);
-    return fd;
-}
-
-std::string nodeWithPhys(const std::string& phys, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    do {
-        if (DIR* dir = opendir("/sys/class/input")) {
-            while (dirent* entry = readdir(dir)) {
-                if (std::strncmp(entry->d_name, "event", 5) != 0)
-                    continue;
-                std::ifstream file(std::string("/sys/class/input/") + entry->d_name +
-                                   "/device/phys");
-                std::string line;
-                std::getline(file, line);
-                const std::string node = std::string("/dev/input/") + entry->d_name;
-                if (line == phys && access(node.c_str(), F_OK) == 0) {
-                    closedir(dir);
-                    return node;
-                }
-            }
-            closedir(dir);
-        }
-        std::this_thread::sleep_for(5ms);
-    } while (Clock::now() < end);
-    return "";
 }
 
 void writeFrame(int fd, int dx, int dy) {
@@ -118,22 +57,6 @@ void writeFrame(int fd, int dx, int dy) {
     events[n].type = EV_SYN, events[n].code = SYN_REPORT, events[n++].value = 0;
     if (write(fd, events, sizeof(input_event) * n) != static_cast<ssize_t>(sizeof(input_event) * n))
         die("write to the fake mouse");
-}
-
-// The plain forwarder: grab, then copy every byte read to a uinput clone.
-[[noreturn]] void runPlainForwarder(const std::string& source, const std::string& phys) {
-    const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0 || ioctl(in, EVIOCGRAB, 1) != 0)
-        die("plain forwarder: grab " + source);
-    const int out = makeMouse("bench plain output", phys, false);
-    input_event buffer[256];
-    for (;;) {
-        const ssize_t got = read(in, buffer, sizeof buffer);
-        if (got <= 0)
-            _exit(got == 0 ? 0 : 3);
-        if (write(out, buffer, static_cast<size_t>(got)) != got)
-            _exit(4);
-    }
 }
 
 struct Forwarder {
@@ -164,15 +87,6 @@ bool readFrame(int fd, std::vector<input_event>& frame, int timeoutMs, input_eve
         if (poll(&ready, 1, timeoutMs) <= 0)
             return false;
     }
-}
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const auto index =
-        static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size() - 1) + 0.5);
-    return values[std::min(index, values.size() - 1)];
 }
 
 void measureLatency(Forwarder (&forwarders)[2], int samples) {
@@ -234,128 +148,18 @@ void measureLatency(Forwarder (&forwarders)[2], int samples) {
                 percentile(toOutput[1], 50), percentile(toOutput[1], 99), added50, added99);
 }
 
-// CPU time (user + system) a process has used so far, in seconds.
-double cpuSeconds(pid_t pid) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return 0.0;
-    // Fields after the name: state is field 3, utime 14 and stime 15.
-    std::istringstream rest(text.substr(close + 2));
-    std::string field;
-    double ticks = 0.0;
-    for (int index = 3; index <= 15 && rest >> field; ++index)
-        if (index >= 14)
-            ticks += std::atof(field.c_str());
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
+// Numbered frames through one forwarder alone, with the CPU time it spent.
 struct Throughput {
+    StreamResult stream;
     double cpuPerFrameUs = 0.0;
-    long sent = 0;
-    long writes = 0;
-    long received = 0;
-    long dropped = 0;
-    long reordered = 0;
-    long duplicated = 0;
-    long synDropped = 0;
-    double seconds = 0.0;
-    double sendRate = 0.0;
 };
 
-// Numbered frames: frame i carries REL_X = i % 1000 + 1 and REL_Y = i / 1000 + 1
-// (the kernel drops relative events of value 0).
 Throughput measureThroughput(Forwarder& f, int hertz, double seconds) {
-    Throughput result;
     const double cpuBefore = cpuSeconds(f.pid);
-    const long frames = static_cast<long>(hertz * seconds);
-    std::atomic<bool> writerDone{false};
-    std::thread reader([&] {
-        long expected = 0;
-        std::vector<bool> seen(static_cast<std::size_t>(frames), false);
-        std::vector<input_event> frame;
-        pollfd ready{f.output, POLLIN, 0};
-        input_event buffer[512];
-        std::vector<input_event> partial;
-        for (;;) {
-            const int waited = poll(&ready, 1, 500);
-            if (waited <= 0) {
-                if (writerDone)
-                    break;
-                continue;
-            }
-            const ssize_t got = read(f.output, buffer, sizeof buffer);
-            if (got <= 0)
-                continue;
-            for (long k = 0; k < got / static_cast<long>(sizeof(input_event)); ++k) {
-                const input_event& ev = buffer[k];
-                if (ev.type == EV_SYN && ev.code == SYN_DROPPED) {
-                    ++result.synDropped;
-                    partial.clear();
-                    continue;
-                }
-                if (!(ev.type == EV_SYN && ev.code == SYN_REPORT)) {
-                    partial.push_back(ev);
-                    continue;
-                }
-                int x = 0;
-                int y = 0;
-                for (const input_event& e : partial)
-                    (e.code == REL_X ? x : y) = e.value;
-                partial.clear();
-                const long index = static_cast<long>(y - 1) * 1000 + (x - 1);
-                if (x <= 0 || y <= 0 || index >= frames)
-                    continue;
-                ++result.received;
-                if (seen[static_cast<std::size_t>(index)])
-                    ++result.duplicated;
-                seen[static_cast<std::size_t>(index)] = true;
-                if (index < expected)
-                    ++result.reordered;
-                else
-                    expected = index + 1;
-            }
-        }
-        for (bool s : seen)
-            result.dropped += s ? 0 : 1;
-    });
-    // Frame i is due at start + i / hertz. An emulated VM cannot wake the
-    // writer every 125 us: when it wakes late, the frames due by then go out
-    // together (at most 8 per write, as a mouse's own burst after a late USB
-    // poll would), so the rate holds while single frames cannot.
-    const auto start = Clock::now();
-    const auto due = [&](long i) {
-        return start + std::chrono::nanoseconds(i * 1'000'000'000LL / hertz);
-    };
-    std::vector<input_event> batch;
-    long i = 0;
-    while (i < frames) {
-        batch.clear();
-        const auto now = Clock::now();
-        for (int n = 0; n < 8 && i < frames && due(i) <= now; ++n, ++i) {
-            input_event ev[3]{};
-            ev[0].type = EV_REL, ev[0].code = REL_X, ev[0].value = static_cast<int>(i % 1000 + 1);
-            ev[1].type = EV_REL, ev[1].code = REL_Y, ev[1].value = static_cast<int>(i / 1000 + 1);
-            ev[2].type = EV_SYN, ev[2].code = SYN_REPORT;
-            batch.insert(batch.end(), ev, ev + 3);
-        }
-        if (!batch.empty()) {
-            const auto bytes = static_cast<ssize_t>(batch.size() * sizeof(input_event));
-            if (write(f.mouse, batch.data(), static_cast<size_t>(bytes)) != bytes)
-                die("write to the fake mouse");
-            result.sent += static_cast<long>(batch.size() / 3);
-            ++result.writes;
-            continue;
-        }
-        std::this_thread::sleep_until(due(i));
-    }
-    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    result.cpuPerFrameUs =
-        (cpuSeconds(f.pid) - cpuBefore) * 1e6 / static_cast<double>(std::max(1L, frames));
-    result.sendRate = static_cast<double>(result.sent) / result.seconds;
-    writerDone = true;
-    reader.join();
+    Throughput result;
+    result.stream = streamNumbered({{f.mouse, f.output}}, hertz, seconds).front();
+    result.cpuPerFrameUs = (cpuSeconds(f.pid) - cpuBefore) * 1e6 /
+                           static_cast<double>(std::max(1L, result.stream.sent));
     return result;
 }
 
@@ -381,31 +185,27 @@ int main(int argc, char** argv) {
 
     Forwarder forwarders[2] = {{"plain"}, {"layer"}};
     // The plain forwarder's mouse has no right button: the layer never takes it.
-    forwarders[0].mouse = makeMouse("bench plain mouse", "bench/plain", false);
-    forwarders[1].mouse = makeMouse("bench layer mouse", "bench/layer", true);
-    const std::string plainNode = nodeWithPhys("bench/plain", 5000ms);
-    const std::string layerNode = nodeWithPhys("bench/layer", 5000ms);
-    if (plainNode.empty() || layerNode.empty())
+    forwarders[0].mouse = makeStreamMouse("bench plain mouse", "bench/plain", false);
+    forwarders[1].mouse = makeStreamMouse("bench layer mouse", "bench/layer", true);
+    const std::string plainNode = waitForNode("bench/plain", 5000ms);
+    if (plainNode.empty() || waitForNode("bench/layer", 5000ms).empty())
         die("the fake mice have no nodes");
 
+    // The forwarders get the second CPU to themselves, the bench's writer
+    // and reader the first: a forwarder then never waits behind the bench.
     const bool pin = sysconf(_SC_NPROCESSORS_ONLN) >= 2;
-    forwarders[0].pid = fork();
-    if (forwarders[0].pid == 0) {
-        if (pin)
-            pinTo(1);
-        runPlainForwarder(plainNode, "bench/plain-out");
-    }
+    if (pin)
+        pinToCpu(1);
+    forwarders[0].pid = startPlainForwarder(plainNode, "bench/plain-out");
     forwarders[1].pid = fork();
     if (forwarders[1].pid == 0) {
-        if (pin)
-            pinTo(1);
         execl(host.c_str(), host.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     if (pin)
-        pinTo(0);
-    const std::string plainOut = nodeWithPhys("bench/plain-out", 10000ms);
-    const std::string layerOut = nodeWithPhys("quillmere/bench/layer", 10000ms);
+        pinToCpu(0);
+    const std::string plainOut = waitForNode("bench/plain-out", 10000ms);
+    const std::string layerOut = waitForNode("quillmere/bench/layer", 10000ms);
     int status = 1;
     if (plainOut.empty() || layerOut.empty()) {
         std::fprintf(stderr, "input_latency_bench: a forwarder did not come up (%s, %s)\n",
@@ -423,9 +223,9 @@ int main(int argc, char** argv) {
         std::printf("\nThroughput, numbered motion frames for %.1f s (frame = REL_X, REL_Y, "
                     "SYN_REPORT)\n",
                     seconds);
-        std::printf("  %-6s %6s %3s %8s %7s %12s %12s %8s %9s %6s %11s %11s\n", "", "Hz", "try",
-                    "sent/s", "f/write", "frames/s out", "events/s out", "dropped", "reordered",
-                    "dupes", "SYN_DROPPED", "cpu us/frm");
+        std::printf("  %-6s %6s %3s %8s %7s %12s %8s %9s %6s %11s %11s\n", "", "Hz", "try",
+                    "sent/s", "f/write", "frames/s out", "dropped", "reordered", "dupes",
+                    "SYN_DROPPED", "cpu us/frm");
         bool faulty = false;
         for (int hertz : {1000, 8000}) {
             // The emulated VM shares its host, and a forwarder that is not
@@ -437,29 +237,30 @@ int main(int argc, char** argv) {
                 Throughput results[2];
                 for (int which = 0; which < 2; ++which) {
                     Forwarder& f = forwarders[which];
-                    const Throughput t = measureThroughput(f, hertz, seconds);
-                    results[which] = t;
-                    const double framesPerSecond = static_cast<double>(t.received) / t.seconds;
-                    std::printf(
-                        "  %-6s %6d %3d %8.0f %7.2f %12.0f %12.0f %8ld %9ld %6ld %11ld %11.1f\n",
-                        f.label, hertz, attempt, t.sendRate,
-                        static_cast<double>(t.sent) / static_cast<double>(t.writes),
-                        framesPerSecond, framesPerSecond * 3, t.dropped, t.reordered, t.duplicated,
-                        t.synDropped, t.cpuPerFrameUs);
+                    results[which] = measureThroughput(f, hertz, seconds);
+                    const StreamResult& t = results[which].stream;
+                    std::printf("  %-6s %6d %3d %8.0f %7.2f %12.0f %8ld %9ld %6ld %11ld %11.1f\n",
+                                f.label, hertz, attempt, static_cast<double>(t.sent) / t.seconds,
+                                static_cast<double>(t.sent) / static_cast<double>(t.writes),
+                                static_cast<double>(t.received) / t.seconds, t.dropped,
+                                t.reordered, t.duplicated, t.synDropped,
+                                results[which].cpuPerFrameUs);
                     std::printf("RESULT throughput_%s_%dhz attempt=%d sent=%ld received=%ld "
                                 "dropped=%ld reordered=%ld duplicated=%ld syn_dropped=%ld "
-                                "seconds=%.3f\n",
+                                "cpu_us_per_frame=%.1f\n",
                                 f.label, hertz, attempt, t.sent, t.received, t.dropped, t.reordered,
-                                t.duplicated, t.synDropped, t.seconds);
+                                t.duplicated, t.synDropped, results[which].cpuPerFrameUs);
                     std::this_thread::sleep_for(200ms);
                 }
-                const Throughput& plain = results[0];
-                const Throughput& layer = results[1];
+                const StreamResult& plain = results[0].stream;
+                const StreamResult& layer = results[1].stream;
                 // Reordering or duplication is never the VM's doing; nor is
                 // a total loss.
                 if (layer.reordered || layer.duplicated || layer.received == 0)
                     faulty = true;
-                shown = layer.sendRate >= 0.97 * hertz && layer.dropped == 0;
+                std::printf("  -> CPU time per frame, layer / plain: %.2f\n",
+                            results[1].cpuPerFrameUs / std::max(0.001, results[0].cpuPerFrameUs));
+                shown = layer.sent >= 0.97 * hertz * seconds && layer.dropped == 0;
                 if (shown)
                     std::printf("  -> at %d Hz the layer passed every frame once and in order\n",
                                 hertz);

@@ -8,8 +8,8 @@
 #include "engine/ScrollConfig.h"
 #include "platform/JsonSettingsStore.h"
 #include "platform/QuitSignals.h"
-#include "platform/TimerfdTimer.h"
-#include "platform/input/LinuxEventServices.h"
+#include "platform/Realtime.h"
+#include "platform/input/InputThread.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -29,11 +29,14 @@ int main(int argc, char** argv) {
     // releases every grab and held button.
     QuitSignals::install([] { QCoreApplication::quit(); });
 
+    // The settings first: the input thread reads what they publish.
     JsonSettingsStore settings;
     ScrollConfig::setDefaults(&settings);
-    LinuxEventServices services;
-    TimerfdTimerFactory timers;
-    GrabScrollManager::installShared(services, timers);
+    // Mice are read, scrolled and written on a thread of their own; the
+    // engine lives there. Quitting stops it before this goes.
+    input::InputThread input;
+    Realtime::request(input.threadId());
+    GrabScrollManager::installShared(input.services(), input.timers(), &input.loop());
 
     AppDelegate delegate;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,

@@ -13,6 +13,7 @@ namespace {
 GrabScrollManager* sharedInstance = nullptr;
 EventServices* sharedServices = nullptr;
 TimerFactory* sharedTimers = nullptr;
+EngineThread* sharedThread = nullptr;
 
 // A delta that is not finite cannot come from a real mouse; it counts as no
 // movement rather than poisoning the path length or the momentum average.
@@ -63,8 +64,9 @@ double SampleHistory::sum() const {
     return total;
 }
 
-GrabScrollManager::GrabScrollManager(EventServices& services, TimerFactory& timers)
-    : services_(services), timers_(timers) {}
+GrabScrollManager::GrabScrollManager(EventServices& services, TimerFactory& timers,
+                                     EngineThread* thread)
+    : services_(services), timers_(timers), thread_(thread) {}
 
 GrabScrollManager::~GrabScrollManager() {
     if (momentumTimer_)
@@ -73,15 +75,17 @@ GrabScrollManager::~GrabScrollManager() {
         sharedInstance = nullptr;
 }
 
-void GrabScrollManager::installShared(EventServices& services, TimerFactory& timers) {
+void GrabScrollManager::installShared(EventServices& services, TimerFactory& timers,
+                                      EngineThread* thread) {
     sharedServices = &services;
     sharedTimers = &timers;
+    sharedThread = thread;
 }
 
 GrabScrollManager& GrabScrollManager::shared() {
     // Made on first use and kept for the life of the process.
     static GrabScrollManager* instance = [] {
-        auto* made = new GrabScrollManager(*sharedServices, *sharedTimers);
+        auto* made = new GrabScrollManager(*sharedServices, *sharedTimers, sharedThread);
         sharedInstance = made;
         return made;
     }();
@@ -93,6 +97,20 @@ GrabScrollManager* GrabScrollManager::sharedIfInstalled() {
 }
 
 void GrabScrollManager::start() {
+    if (thread_)
+        thread_->runAndWait([this] { startHere(); });
+    else
+        startHere();
+}
+
+void GrabScrollManager::stop() {
+    if (thread_)
+        thread_->runAndWait([this] { stopHere(); });
+    else
+        stopHere();
+}
+
+void GrabScrollManager::startHere() {
     if (eventTap_)
         return;
     eventTap_ = services_.tapCreate(TapLocation::session, TapPlacement::headInsert,
@@ -105,7 +123,7 @@ void GrabScrollManager::start() {
     Log::write("[Quillmere] 이벤트 탭 활성화됨");
 }
 
-void GrabScrollManager::stop() {
+void GrabScrollManager::stopHere() {
     if (eventTap_) {
         eventTap_->enable(false);
         eventTap_.reset();
@@ -128,7 +146,7 @@ Event* GrabScrollManager::eventTapCallback(TapProxy proxy, EventType type, Event
     if (!userInfo || !event)
         return event;
     auto* manager = static_cast<GrabScrollManager*>(userInfo);
-    if (!manager->isEnabled)
+    if (!manager->isEnabled.load(std::memory_order_relaxed))
         return event;
     if (event->userData == clickMarker)
         return event;
@@ -184,7 +202,7 @@ Event* GrabScrollManager::handleRightMouseUp(Event* event, TapProxy) {
         postClick();
         return nullptr;
     case State::scrolling:
-        if (ScrollConfig::momentumScroll()) {
+        if (ScrollConfig::current().momentumScroll) {
             postEndOfDrag();
             startMomentumScroll();
         }
@@ -217,7 +235,8 @@ void GrabScrollManager::postEndOfDrag() {
 }
 
 void GrabScrollManager::postScrollEvent(double deltaX, double deltaY) {
-    if (!ScrollConfig::diagonalScroll()) {
+    const ScrollSettings settings = ScrollConfig::current();
+    if (!settings.diagonalScroll) {
         if (lockedAxis_ == LockedAxis::none) {
             axisAccX_ += std::fabs(deltaX);
             axisAccY_ += std::fabs(deltaY);
@@ -229,10 +248,10 @@ void GrabScrollManager::postScrollEvent(double deltaX, double deltaY) {
         else if (lockedAxis_ == LockedAxis::horizontal)
             deltaY = 0.0;
     }
-    const double sign = ScrollConfig::reverseScroll() ? 1.0 : -1.0;
-    const double speed = ScrollConfig::scrollSpeed();
-    const double vertical = ScrollConfig::enableVerticalScroll() ? deltaY * sign * speed : 0.0;
-    const double horizontal = ScrollConfig::enableHorizontalScroll() ? deltaX * sign * speed : 0.0;
+    const double sign = settings.reverseScroll ? 1.0 : -1.0;
+    const double speed = settings.scrollSpeed;
+    const double vertical = settings.enableVerticalScroll ? deltaY * sign * speed : 0.0;
+    const double horizontal = settings.enableHorizontalScroll ? deltaX * sign * speed : 0.0;
 
     velocityHistoryY_.append(historySample(vertical));
     velocityHistoryX_.append(historySample(horizontal));
@@ -248,9 +267,9 @@ void GrabScrollManager::postScrollEvent(double deltaX, double deltaY) {
     if (*wheelY == 0 && *wheelX == 0)
         return;
 
-    const bool momentum = ScrollConfig::momentumScroll();
+    const bool momentum = settings.momentumScroll;
     const ScrollUnit units =
-        momentum || ScrollConfig::usePixelScrolling() ? ScrollUnit::pixel : ScrollUnit::line;
+        momentum || settings.usePixelScrolling ? ScrollUnit::pixel : ScrollUnit::line;
     std::optional<Event> scroll = services_.createScrollWheelEvent(units, 2, *wheelY, *wheelX, 0);
     if (!scroll)
         return;

@@ -2,13 +2,27 @@
 // The grab-scroll engine: holds back a right-button press, turns a right drag
 // of 5 points or more into scroll-wheel events, gives a click without a drag
 // back as a marked right click, and glides on with momentum after release.
-// Everything runs on the main thread.
+//
+//            right down            drag, path >= 5           right up
+//   idle ───────────────> pending ─────────────────> scrolling ───────> idle
+//    ^  <─────────────────   │                                 (glide: momentum
+//    │     right up: click   │                                  timer runs on)
+//    └───────────────────────┘
+//   A right down in any state cancels a glide and starts over in pending.
+//
+// The engine lives on one thread (the input thread): the tap callback, the
+// handlers, the posts and the momentum timer all run there. start() and
+// stop() may be called from any thread and are carried over to it; isEnabled
+// may be read and written anywhere. Settings come from the published
+// snapshot (ScrollConfig::current()), read once per event.
 
 #include "Event.h"
+#include "EngineThread.h"
 #include "EventServices.h"
 #include "Timer.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -59,20 +73,23 @@ public:
     static constexpr std::int64_t phaseChanged = 2;
     static constexpr std::int64_t phaseCancelled = 8;
 
-    GrabScrollManager(EventServices& services, TimerFactory& timers);
+    // thread: where the engine lives; nullptr when it is the caller's.
+    GrabScrollManager(EventServices& services, TimerFactory& timers,
+                      EngineThread* thread = nullptr);
     ~GrabScrollManager();
     GrabScrollManager(const GrabScrollManager&) = delete;
     GrabScrollManager& operator=(const GrabScrollManager&) = delete;
 
     // The single process-wide instance, made on first use from the services
     // installed with installShared(); nullptr-safe only after installation.
-    static void installShared(EventServices& services, TimerFactory& timers);
+    static void installShared(EventServices& services, TimerFactory& timers,
+                              EngineThread* thread = nullptr);
     static GrabScrollManager& shared();
     static GrabScrollManager* sharedIfInstalled();
 
     void start();
     void stop();
-    bool isEnabled = true;
+    std::atomic<bool> isEnabled{true};
 
     static Event* eventTapCallback(TapProxy proxy, EventType type, Event* event, void* userInfo);
 
@@ -84,7 +101,7 @@ public:
     std::pair<double, double> averageVelocity() const;
     void startMomentumScroll();
 
-    // Read-only views for the app and tests.
+    // Read-only views for tests and diagnostics, on the engine's thread.
     State state() const { return state_; }
     bool hasEventTap() const { return eventTap_ != nullptr; }
     bool isMomentumRunning() const { return momentumTimer_ != nullptr; }
@@ -98,6 +115,8 @@ public:
     bool isFirstScrollEvent() const { return isFirstScrollEvent_; }
 
 private:
+    void startHere();
+    void stopHere();
     void momentumTick();
     void cancelMomentum();
     void postEndOfDrag();
@@ -105,6 +124,7 @@ private:
 
     EventServices& services_;
     TimerFactory& timers_;
+    EngineThread* thread_;
 
     State state_ = State::idle;
     std::unique_ptr<EventTap> eventTap_;

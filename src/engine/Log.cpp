@@ -1,11 +1,17 @@
 #include "Log.h"
 
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <utility>
 
 namespace quillmere::Log {
 namespace {
+// Lines come from the interface thread and the input thread; one at a time.
+std::mutex& sinkMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
 Sink& currentSink() {
     static Sink sink;
     return sink;
@@ -13,6 +19,7 @@ Sink& currentSink() {
 } // namespace
 
 void write(std::string_view line) {
+    std::lock_guard lock(sinkMutex());
     Sink& sink = currentSink();
     if (sink) {
         sink(line);
@@ -25,6 +32,7 @@ void write(std::string_view line) {
 }
 
 Sink setSink(Sink sink) {
+    std::lock_guard lock(sinkMutex());
     return std::exchange(currentSink(), std::move(sink));
 }
 

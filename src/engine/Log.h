@@ -1,6 +1,7 @@
 #pragma once
-// One line per message. By default each line goes to standard error; tests
-// and the app may install another sink.
+// One line per message, from any thread. By default each line goes to
+// standard error; tests and the app may install another sink (it is called
+// with a lock held, one line at a time).
 
 #include <functional>
 #include <string_view>

@@ -1,5 +1,7 @@
 #include "MemorySettingsStore.h"
 
+#include "ScrollConfig.h"
+
 namespace quillmere {
 
 SettingsValue MemorySettingsStore::object(std::string_view key) const {
@@ -7,8 +9,7 @@ SettingsValue MemorySettingsStore::object(std::string_view key) const {
     return it == values_.end() ? SettingsValue{} : it->second;
 }
 
-// The two readers below avoid copying the value, so the per-event reads of
-// the engine never allocate.
+// The two readers below avoid copying the value.
 double MemorySettingsStore::doubleValue(std::string_view key) const {
     auto it = values_.find(key);
     return it == values_.end() ? 0.0 : SettingsValues::toDouble(it->second);
@@ -31,13 +32,17 @@ void MemorySettingsStore::setObject(std::string_view key, SettingsValue value) {
     if (std::holds_alternative<std::monostate>(value)) {
         if (auto it = values_.find(key); it != values_.end())
             values_.erase(it);
-        return;
-    }
-    auto it = values_.find(key);
-    if (it == values_.end())
+    } else if (auto it = values_.find(key); it == values_.end()) {
         values_.emplace(std::string(key), std::move(value));
-    else
+    } else {
         it->second = std::move(value);
+    }
+    ScrollConfig::storeChanged(*this);
+}
+
+void MemorySettingsStore::clear() {
+    values_.clear();
+    ScrollConfig::storeChanged(*this);
 }
 
 } // namespace quillmere

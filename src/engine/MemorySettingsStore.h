@@ -17,7 +17,7 @@ public:
     void setBool(std::string_view key, bool value) override;
     void setObject(std::string_view key, SettingsValue value) override;
 
-    void clear() { values_.clear(); }
+    void clear();
     std::size_t size() const { return values_.size(); }
 
 private:

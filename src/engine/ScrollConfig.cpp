@@ -2,53 +2,62 @@
 
 #include "MemorySettingsStore.h"
 
-#include <cmath>
+#include <atomic>
 
 namespace quillmere::ScrollConfig {
 namespace {
-SettingsStore* installed = nullptr;
+std::atomic<SettingsStore*> installed{nullptr};
 
-bool readBool(std::string_view key, bool fallback) {
-    return defaults().boolValue(key).value_or(fallback);
+MemorySettingsStore& fallback() {
+    static MemorySettingsStore store;
+    return store;
+}
+
+SettingsSnapshot& snapshot() {
+    static SettingsSnapshot published;
+    return published;
 }
 } // namespace
 
 SettingsStore& defaults() {
-    if (installed)
-        return *installed;
-    static MemorySettingsStore fallback;
-    return fallback;
+    SettingsStore* store = installed.load(std::memory_order_acquire);
+    return store ? *store : fallback();
 }
 
 void setDefaults(SettingsStore* store) {
-    installed = store;
+    installed.store(store, std::memory_order_release);
+    snapshot().publish(ScrollSettings::from(defaults()));
+}
+
+void storeChanged(const SettingsStore& store) {
+    if (&store == &defaults())
+        snapshot().publish(ScrollSettings::from(store));
+}
+
+ScrollSettings current() {
+    return snapshot().read();
 }
 
 bool diagonalScroll() {
-    return readBool("diagonalScroll", false);
+    return current().diagonalScroll;
 }
 bool reverseScroll() {
-    return readBool("reverseScroll", true);
+    return current().reverseScroll;
 }
 bool enableVerticalScroll() {
-    return readBool("enableVerticalScroll", true);
+    return current().enableVerticalScroll;
 }
 bool enableHorizontalScroll() {
-    return readBool("enableHorizontalScroll", true);
+    return current().enableHorizontalScroll;
 }
 bool momentumScroll() {
-    return readBool("momentumScroll", true);
+    return current().momentumScroll;
 }
 bool usePixelScrolling() {
-    return readBool("usePixelScrolling", true);
+    return current().usePixelScrolling;
 }
-
 double scrollSpeed() {
-    double stored = defaults().doubleValue("scrollSpeed");
-    // A value not above 0 (absent included) or not finite reads as 3.0.
-    if (!(stored > 0.0) || !std::isfinite(stored))
-        return defaultScrollSpeed;
-    return stored;
+    return current().scrollSpeed;
 }
 
 } // namespace quillmere::ScrollConfig

@@ -1,6 +1,7 @@
 #include "JsonSettingsStore.h"
 
 #include "engine/Log.h"
+#include "engine/ScrollConfig.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -150,6 +151,8 @@ void JsonSettingsStore::loadCache(const QJsonObject& root) {
         // Arrays, objects and null are not settings values: they stay in
         // the file untouched but read as absent.
     }
+    // The input thread reads the scroll settings from what this publishes.
+    ScrollConfig::storeChanged(*this);
 }
 
 void JsonSettingsStore::ensureFolder() {

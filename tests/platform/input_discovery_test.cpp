@@ -3,6 +3,7 @@
 #include "platform/InputAccess.h"
 #include "platform/input/DeviceDiscovery.h"
 #include "platform/input/LinuxEventServices.h"
+#include "platform/input/LoopTimer.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,9 @@ Event* passAll(TapProxy, EventType, Event* event, void*) {
 }
 
 TEST(LinuxEventServices, TapIsRefusedWithoutAWritableUinputNode) {
-    LinuxEventServices services("/nonexistent/uinput");
+    input::EventLoop loop;
+    input::LoopTimerFactory timers(loop);
+    LinuxEventServices services(loop, timers, "/nonexistent/uinput");
     EXPECT_EQ(services.tapCreate(TapLocation::session, TapPlacement::headInsert,
                                  TapOptions::defaultTap, 0x98, &passAll, nullptr),
               nullptr);
@@ -59,7 +62,9 @@ TEST(LinuxEventServices, TapIsRefusedWithoutAWritableUinputNode) {
 }
 
 TEST(LinuxEventServices, EventsAreMadeAtTheOriginWithValidatedWheelCounts) {
-    LinuxEventServices services;
+    input::EventLoop loop;
+    input::LoopTimerFactory timers(loop);
+    LinuxEventServices services(loop, timers);
     EXPECT_EQ(services.createEvent()->location, (Point{0.0, 0.0}));
     std::optional<Event> click =
         services.createMouseEvent(EventType::rightMouseDown, {3.0, 4.0}, MouseButton::right);

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <poll.h>
+#include <sched.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/ioctl.h>
@@ -149,6 +150,13 @@ pid_t startPlainForwarder(const std::string& sourceNode, const std::string& outp
         if (write(out, buffer, static_cast<size_t>(got)) != got)
             _exit(4);
     }
+}
+
+void pinToCpu(int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    sched_setaffinity(0, sizeof set, &set);
 }
 
 double cpuSeconds(pid_t pid) {

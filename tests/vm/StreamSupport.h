@@ -27,6 +27,9 @@ std::string waitForNode(const std::string& phys, std::chrono::milliseconds limit
 // uinput clone with the given phys. Returns its pid.
 pid_t startPlainForwarder(const std::string& sourceNode, const std::string& outputPhys);
 
+// Runs the calling thread, and what it starts from now on, on one CPU only.
+void pinToCpu(int cpu);
+
 // CPU time (user + system) a process has used so far, in seconds.
 double cpuSeconds(pid_t pid);
 

@@ -1,13 +1,13 @@
 #pragma once
-// The real input layer and the real engine, in this process, against fake
-// mice: each test plugs in its own.
+// The real input layer and the real engine on their own input thread, in
+// this process, against fake mice: each test plugs in its own. What lives on
+// the input thread is looked at through onInput().
 
 #include "VmSupport.h"
 #include "engine/GrabScrollManager.h"
 #include "engine/MemorySettingsStore.h"
 #include "engine/ScrollConfig.h"
-#include "platform/TimerfdTimer.h"
-#include "platform/input/LinuxEventServices.h"
+#include "platform/input/InputThread.h"
 
 #include <gtest/gtest.h>
 
@@ -25,12 +25,30 @@ protected:
     void SetUp() override {
         ScrollConfig::setDefaults(&store);
         store.setBool("momentumScroll", false);
-        engine = std::make_unique<GrabScrollManager>(services, timers);
+        engine = std::make_unique<GrabScrollManager>(input.services(), input.timers(),
+                                                     &input.loop());
     }
     void TearDown() override {
         engine->stop();
-        engine.reset();
+        input.loop().runAndWait([&] { engine.reset(); }); // its timers belong there
         ScrollConfig::setDefaults(nullptr);
+    }
+
+    // Runs f on the input thread and gives back its result.
+    template <typename F> auto onInput(F f) {
+        if constexpr (std::is_void_v<decltype(f())>) {
+            input.loop().runAndWait(f);
+        } else {
+            decltype(f()) result{};
+            input.loop().runAndWait([&] { result = f(); });
+            return result;
+        }
+    }
+    GrabScrollManager::State state() {
+        return onInput([&] { return engine->state(); });
+    }
+    std::vector<std::string> grabbedNodes() {
+        return onInput([&] { return input.services().grabbedNodes(); });
     }
 
     // A fake mouse with a name and phys of its own for this test.
@@ -41,8 +59,8 @@ protected:
             "-" + tag;
         return std::make_unique<FakeMouse>("Fake " + id, "usb-fake/" + id + "/input0");
     }
-    bool grabbed(const FakeMouse& mouse) const {
-        const auto nodes = services.grabbedNodes();
+    bool grabbed(const FakeMouse& mouse) {
+        const auto nodes = grabbedNodes();
         return std::find(nodes.begin(), nodes.end(), mouse.node()) != nodes.end();
     }
     // Waits until the layer took the mouse over; the node of its virtual
@@ -52,8 +70,7 @@ protected:
             return "";
         return nodeWithPhys("quillmere/" + mouse.phys());
     }
-    // Pumps the loop until the reader has frames matching done(), collecting
-    // all of them.
+    // Waits until the reader has frames matching done(), collecting all of them.
     std::vector<Frame> collect(NodeReader& reader,
                                const std::function<bool(const std::vector<Frame>&)>& done,
                                std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
@@ -75,8 +92,7 @@ protected:
     }
 
     MemorySettingsStore store;
-    LinuxEventServices services;
-    TimerfdTimerFactory timers;
+    input::InputThread input;
     std::unique_ptr<GrabScrollManager> engine;
 };
 

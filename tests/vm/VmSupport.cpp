@@ -1,8 +1,5 @@
 #include "VmSupport.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 
@@ -206,7 +203,6 @@ bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
     while (!done()) {
         if (std::chrono::steady_clock::now() > end)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     return true;

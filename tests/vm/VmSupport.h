@@ -1,7 +1,7 @@
 #pragma once
 // What the tests in the VM use to play the hardware and the desktop: fake
 // physical mice made with uinput, readers of event nodes (as the desktop
-// reads them), and a way to run the Qt loop until something happened.
+// reads them), child processes, and a way to wait until something happened.
 
 #include <linux/input.h>
 #include <sys/types.h>
@@ -96,8 +96,8 @@ private:
     int input_ = -1;
 };
 
-// Runs the Qt loop (and sleeps a little between passes) until done() holds;
-// false when the limit passed first.
+// Polls done() (sleeping a little between tries) until it holds; false
+// when the limit passed first.
 bool pumpUntil(const std::function<bool()>& done,
                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 void pumpFor(std::chrono::milliseconds duration);

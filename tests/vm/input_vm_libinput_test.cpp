@@ -64,6 +64,7 @@ TEST_F(InputLayerTest, LibinputSeesSmoothWheelScrollingAndOneRightClick) {
     QString output;
     ASSERT_TRUE(pumpUntil(
         [&] {
+            libinput.waitForReadyRead(10);
             output += QString::fromUtf8(libinput.readAll());
             return output.contains(QLatin1String("DEVICE_ADDED"));
         },
@@ -91,8 +92,8 @@ TEST_F(InputLayerTest, LibinputSeesSmoothWheelScrollingAndOneRightClick) {
         keepReading([] { return false; }, 8ms);
     }
     mouse->button(BTN_RIGHT, false);
-    ASSERT_TRUE(keepReading([&] { return engine->isMomentumRunning(); }, 5000ms));
-    ASSERT_TRUE(keepReading([&] { return !engine->isMomentumRunning(); }, 15000ms));
+    ASSERT_TRUE(keepReading([&] { return onInput([&] { return engine->isMomentumRunning(); }); }, 5000ms));
+    ASSERT_TRUE(keepReading([&] { return !onInput([&] { return engine->isMomentumRunning(); }); }, 15000ms));
     // Then a short click.
     mouse->button(BTN_RIGHT, true);
     mouse->button(BTN_RIGHT, false);

@@ -22,7 +22,7 @@ protected:
         auto frames = collect(pointer, [&](const auto&) { return pointer.gone(); });
         EXPECT_TRUE(pointer.gone()) << "the virtual pointer outlived its mouse";
         EXPECT_TRUE(nodeWithPhys("quillmere/" + phys).empty());
-        EXPECT_TRUE(services.grabbedNodes().empty());
+        EXPECT_TRUE(grabbedNodes().empty());
         // Every button the virtual pointer had pressed was released.
         EXPECT_TRUE(buttonsLeftDown(frames).empty()) << describe(frames);
     }
@@ -68,7 +68,7 @@ TEST_F(UnplugTest, MidDrag) {
     for (int i = 0; i < 6; ++i)
         mouse->move(0, 3);
     collect(pointer, [](const auto& f) { return !valuesOf(f, EV_REL, REL_WHEEL_HI_RES).empty(); });
-    ASSERT_EQ(engine->state(), GrabScrollManager::State::scrolling);
+    ASSERT_EQ(state(), GrabScrollManager::State::scrolling);
     const std::string phys = mouse->phys();
     mouse->unplug();
     expectCleanUnplug(pointer, phys);
@@ -86,14 +86,14 @@ TEST_F(UnplugTest, MidMomentum) {
         mouse->move(0, 10);
     mouse->button(BTN_RIGHT, false);
     // Wait for the glide to be under way, then pull the plug.
-    pumpUntil([&] { return engine->isMomentumRunning(); });
+    pumpUntil([&] { return onInput([&] { return engine->isMomentumRunning(); }); });
     pumpFor(100ms);
-    ASSERT_TRUE(engine->isMomentumRunning());
+    ASSERT_TRUE(onInput([&] { return engine->isMomentumRunning(); }));
     const std::string phys = mouse->phys();
     mouse->unplug();
     expectCleanUnplug(pointer, phys);
     // The glide runs out by itself; its events have nowhere to go.
-    EXPECT_TRUE(pumpUntil([&] { return !engine->isMomentumRunning(); }, 10000ms));
+    EXPECT_TRUE(pumpUntil([&] { return !onInput([&] { return engine->isMomentumRunning(); }); }, 10000ms));
     expectReplugWorks("mouse");
 }
 
@@ -109,7 +109,7 @@ TEST_F(InputLayerTest, SwitchingOffMidPressLetsTheReleaseReachTheDesktop) {
     // The menu switch: off.
     engine->isEnabled = false;
     engine->stop();
-    EXPECT_TRUE(services.grabbedNodes().empty());
+    EXPECT_TRUE(grabbedNodes().empty());
     mouse->button(BTN_RIGHT, false);
     std::vector<Frame> seen;
     ASSERT_TRUE(pumpUntil([&] {
@@ -130,7 +130,7 @@ TEST_F(InputLayerTest, SwitchingOffMidPressLetsTheReleaseReachTheDesktop) {
     engine->isEnabled = true;
     engine->start();
     pumpFor(300ms);
-    EXPECT_EQ(services.waitingNodes(), std::vector<std::string>{mouse->node()});
+    EXPECT_EQ(onInput([&] { return input.services().waitingNodes(); }), std::vector<std::string>{mouse->node()});
     mouse->button(BTN_LEFT, false);
     EXPECT_TRUE(pumpUntil([&] { return grabbed(*mouse); }));
     seen.clear();

@@ -3,7 +3,9 @@
 #include "VmFixture.h"
 #include "platform/InputAccess.h"
 
+#include <atomic>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quillmere::vmtest {
@@ -33,7 +35,7 @@ std::vector<std::vector<std::pair<int, int>>> normalised(const std::vector<Frame
 
 TEST_F(InputLayerTest, DragScrollsOnTheMousesVirtualPointerWithTheDragsDirection) {
     engine->start();
-    ASSERT_TRUE(engine->hasEventTap());
+    ASSERT_TRUE(onInput([&] { return engine->hasEventTap(); }));
     auto mouse = plug();
     const std::string pointerNode = waitForPointer(*mouse);
     ASSERT_FALSE(pointerNode.empty()) << "the mouse was not taken over";
@@ -95,7 +97,7 @@ TEST_F(InputLayerTest, ClickWithoutDragArrivesAsOneRightClickBeforeTheReleaseFra
               normalised({{key(BTN_RIGHT, 1)}, {key(BTN_RIGHT, 0)}, {rel(REL_Y, -1)}}))
         << describe(frames);
     EXPECT_TRUE(rest.empty()) << describe(rest);
-    EXPECT_EQ(engine->state(), GrabScrollManager::State::idle);
+    EXPECT_EQ(state(), GrabScrollManager::State::idle);
     EXPECT_TRUE(pointer.keysDown().empty());
 }
 
@@ -149,20 +151,28 @@ TEST_F(InputLayerTest, DroppedEventsAreResyncedSoAPressLostInTheDropStillCounts)
     auto mouse = plug();
     NodeReader pointer(waitForPointer(*mouse));
     ASSERT_TRUE(pointer.isOpen());
-    // The loop does not run meanwhile: the press is followed by far more
-    // events than the kernel queues for a reader, so it is dropped and only
-    // the device state still shows the button down.
+    // The input thread is held up meanwhile: the press is followed by far
+    // more events than the kernel queues for a reader, so it is dropped and
+    // only the device state still shows the button down.
+    std::atomic<bool> holding{false};
+    std::atomic<bool> release{false};
+    input.loop().post([&] {
+        holding = true;
+        while (!release)
+            std::this_thread::yield();
+    });
+    ASSERT_TRUE(pumpUntil([&] { return holding.load(); }));
     mouse->button(BTN_RIGHT, true);
     for (int i = 0; i < 400; ++i)
         mouse->frame({rel(REL_WHEEL, 1)});
-    pumpFor(200ms);
-    EXPECT_EQ(engine->state(), GrabScrollManager::State::pending);
+    release = true;
+    EXPECT_TRUE(pumpUntil([&] { return state() == GrabScrollManager::State::pending; }));
     mouse->button(BTN_RIGHT, false);
     const auto frames =
         collect(pointer, [](const auto& f) { return valuesOf(f, EV_KEY, BTN_RIGHT).size() >= 2; });
     EXPECT_EQ(valuesOf(frames, EV_KEY, BTN_RIGHT), (std::vector<int>{1, 0}))
         << "the click held back across the drop was not given back";
-    EXPECT_EQ(engine->state(), GrabScrollManager::State::idle);
+    EXPECT_EQ(state(), GrabScrollManager::State::idle);
 }
 
 TEST_F(InputLayerTest, OwnVirtualPointersAreNeverTakenAndAccessIsCheckedPerNode) {
@@ -172,8 +182,8 @@ TEST_F(InputLayerTest, OwnVirtualPointersAreNeverTakenAndAccessIsCheckedPerNode)
     ASSERT_FALSE(pointerNode.empty()) << listInputDevices();
     // udev announces the virtual pointer as a mouse too; give that time.
     pumpFor(500ms);
-    EXPECT_EQ(services.grabbedNodes(), std::vector<std::string>{mouse->node()});
-    EXPECT_EQ(services.virtualNodes(), std::vector<std::string>{pointerNode});
+    EXPECT_EQ(grabbedNodes(), std::vector<std::string>{mouse->node()});
+    EXPECT_EQ(onInput([&] { return input.services().virtualNodes(); }), std::vector<std::string>{pointerNode});
     const auto nodes = InputAccess::pointerNodes();
     EXPECT_NE(std::find(nodes.begin(), nodes.end(), mouse->node()), nodes.end());
     EXPECT_EQ(std::find(nodes.begin(), nodes.end(), pointerNode), nodes.end());

@@ -1,5 +1,6 @@
-// The input layer's tests on a real kernel (run inside the test VM). A Qt
-// application object gives the socket notifiers their event loop.
+// The input layer's tests on a real kernel (run inside the test VM). The
+// layer runs on its own input thread; the Qt application object is there
+// for the tests that run programs with QProcess.
 //   input_vm_tests --host=PATH [gtest options]
 // PATH is the helper program that runs the layer in a process of its own.
 #include "VmFixture.h"

@@ -3,8 +3,6 @@
 #include "DeviceDiscovery.h"
 #include "engine/Log.h"
 
-#include <QSocketNotifier>
-
 #include <libevdev/libevdev.h>
 
 #include <cerrno>
@@ -31,7 +29,8 @@ bool stampedBefore(const input_event& event, const timespec& moment) {
 } // namespace
 
 std::shared_ptr<GrabbedMouse> GrabbedMouse::open(const std::string& node,
-                                                 const std::string& uinputPath, MouseOwner& owner) {
+                                                 const std::string& uinputPath, MouseOwner& owner,
+                                                 EventLoop& loop) {
     const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         logLine("cannot open " + node + ": " + std::strerror(errno));
@@ -50,16 +49,23 @@ std::shared_ptr<GrabbedMouse> GrabbedMouse::open(const std::string& node,
     }
     // Monotonic stamps can be compared with the moment of the grab.
     libevdev_set_clock_id(device, CLOCK_MONOTONIC);
-    return std::shared_ptr<GrabbedMouse>(new GrabbedMouse(node, uinputPath, fd, device, owner));
+    std::shared_ptr<GrabbedMouse> mouse(
+        new GrabbedMouse(node, uinputPath, fd, device, owner, loop));
+    if (!loop.watch(fd, [weak = std::weak_ptr<GrabbedMouse>(mouse)] {
+            if (const std::shared_ptr<GrabbedMouse> alive = weak.lock())
+                alive->onReadable();
+        })) {
+        logLine("cannot watch " + node + ": " + std::strerror(errno));
+        return nullptr;
+    }
+    return mouse;
 }
 
 GrabbedMouse::GrabbedMouse(std::string node, std::string uinputPath, int fd, libevdev* device,
-                           MouseOwner& owner)
+                           MouseOwner& owner, EventLoop& loop)
     : node_(std::move(node)), uinputPath_(std::move(uinputPath)), fd_(fd), device_(device),
-      owner_(owner), notifier_(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read)) {
+      owner_(owner), loop_(loop) {
     frame_.reserve(32);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
-                     [this] { onReadable(); });
 }
 
 GrabbedMouse::~GrabbedMouse() {
@@ -71,8 +77,7 @@ void GrabbedMouse::close() {
         return;
     status_ = Status::closed;
     pointer_.reset(); // releases what it holds, then goes away
-    if (notifier_)
-        notifier_->setEnabled(false);
+    loop_.unwatch(fd_);
     libevdev_grab(device_, LIBEVDEV_UNGRAB);
     libevdev_free(device_);
     device_ = nullptr;
@@ -130,8 +135,8 @@ void GrabbedMouse::tryGrab() {
 }
 
 void GrabbedMouse::onReadable() {
-    // The owner may drop this mouse while an engine callback runs.
-    const std::shared_ptr<GrabbedMouse> keep = shared_from_this();
+    // The loop's handler holds a reference: the owner may drop this mouse
+    // while an engine callback runs.
     if (status_ == Status::waiting) {
         if (!drain()) {
             vanish();

@@ -1,9 +1,10 @@
 #pragma once
 // One physical mouse the input layer has taken over: its event node is read
-// on the main thread, grabbed (EVIOCGRAB) once none of its buttons is down,
+// on the input thread's loop, grabbed (EVIOCGRAB) once none of its buttons is down,
 // and its frames are translated and written to its virtual pointer. What the
 // engine posts for a gesture this mouse started is written there too.
 
+#include "EventLoop.h"
 #include "FrameTranslator.h"
 #include "ScrollWheelEncoder.h"
 #include "VirtualPointer.h"
@@ -16,7 +17,6 @@
 #include <string>
 #include <vector>
 
-class QSocketNotifier;
 struct libevdev;
 
 namespace quillmere::input {
@@ -45,7 +45,8 @@ public:
     // opened, nullptr without a line when it is not a mouse this layer takes.
     // Virtual pointers are made through the uinput node at uinputPath.
     static std::shared_ptr<GrabbedMouse> open(const std::string& node,
-                                              const std::string& uinputPath, MouseOwner& owner);
+                                              const std::string& uinputPath, MouseOwner& owner,
+                                              EventLoop& loop);
     ~GrabbedMouse() override;
     GrabbedMouse(const GrabbedMouse&) = delete;
     GrabbedMouse& operator=(const GrabbedMouse&) = delete;
@@ -69,7 +70,7 @@ public:
 
 private:
     GrabbedMouse(std::string node, std::string uinputPath, int fd, libevdev* device,
-                 MouseOwner& owner);
+                 MouseOwner& owner, EventLoop& loop);
     void onReadable();
     // Reads what is queued while not grabbed (the desktop sees it anyway);
     // false when the device is gone.
@@ -87,7 +88,7 @@ private:
     int fd_ = -1;
     libevdev* device_ = nullptr;
     MouseOwner& owner_;
-    std::unique_ptr<QSocketNotifier> notifier_;
+    EventLoop& loop_;
     Status status_ = Status::waiting;
     std::unique_ptr<VirtualPointer> pointer_;
     FrameTranslator translator_;

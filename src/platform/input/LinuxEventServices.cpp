@@ -3,8 +3,6 @@
 #include "DeviceDiscovery.h"
 #include "engine/Log.h"
 
-#include <QSocketNotifier>
-
 #include <libudev.h>
 
 #include <cerrno>
@@ -44,18 +42,22 @@ private:
     bool enabled_ = false;
 };
 
-LinuxEventServices::LinuxEventServices(std::string uinputPath)
-    : uinputPath_(std::move(uinputPath)), udev_(udev_new()) {
-    retryTimer_.setInterval(retryIntervalMs);
-    retryTimer_.callOnTimeout([this] { retryWaiting(); });
+LinuxEventServices::LinuxEventServices(input::EventLoop& loop, TimerFactory& timers,
+                                       std::string uinputPath)
+    : loop_(loop), timers_(timers), uinputPath_(std::move(uinputPath)), udev_(udev_new()) {
     scratch_.reserve(8);
 }
 
 LinuxEventServices::~LinuxEventServices() {
+    shutdown();
+    udev_unref(udev_);
+}
+
+void LinuxEventServices::shutdown() {
     if (tap_)
         tap_->orphan();
+    tap_ = nullptr;
     deactivate();
-    udev_unref(udev_);
 }
 
 std::unique_ptr<EventTap> LinuxEventServices::tapCreate(TapLocation, TapPlacement,
@@ -67,11 +69,17 @@ std::unique_ptr<EventTap> LinuxEventServices::tapCreate(TapLocation, TapPlacemen
         return nullptr;
     }
     const int fd = ::open(uinputPath_.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr; // no input access: refused, the engine logs it
-    ::close(fd);
-    if (!udev_)
+    if (fd < 0) {
+        // Refused; the engine logs the refusal itself, this says why.
+        Log::write("[Quillmere] cannot open " + uinputPath_ + " for writing: " +
+                   std::strerror(errno));
         return nullptr;
+    }
+    ::close(fd);
+    if (!udev_) {
+        Log::write("[Quillmere] cannot use udev: " + std::string(std::strerror(errno)));
+        return nullptr;
+    }
     auto tap = std::make_unique<Tap>(*this);
     tap_ = tap.get();
     callback_ = callback;
@@ -101,11 +109,8 @@ void LinuxEventServices::activate() {
     monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
     if (monitor_ &&
         udev_monitor_filter_add_match_subsystem_devtype(monitor_, "input", nullptr) == 0 &&
-        udev_monitor_enable_receiving(monitor_) == 0) {
-        monitorNotifier_ =
-            std::make_unique<QSocketNotifier>(udev_monitor_get_fd(monitor_), QSocketNotifier::Read);
-        QObject::connect(monitorNotifier_.get(), &QSocketNotifier::activated,
-                         monitorNotifier_.get(), [this] { onMonitorReadable(); });
+        udev_monitor_enable_receiving(monitor_) == 0 &&
+        loop_.watch(udev_monitor_get_fd(monitor_), [this] { onMonitorReadable(); })) {
     } else {
         Log::write("[Quillmere] cannot follow hot-plugged mice: no udev monitor");
         udev_monitor_unref(monitor_);
@@ -119,8 +124,9 @@ void LinuxEventServices::deactivate() {
     if (!active_)
         return;
     active_ = false;
-    retryTimer_.stop();
-    monitorNotifier_.reset();
+    retryTimer_.reset();
+    if (monitor_)
+        loop_.unwatch(udev_monitor_get_fd(monitor_));
     udev_monitor_unref(monitor_);
     monitor_ = nullptr;
     // Closing releases every held button first, then ungrabs: the mice reach
@@ -135,13 +141,15 @@ void LinuxEventServices::deactivate() {
 void LinuxEventServices::addDevice(const std::string& node) {
     if (!active_ || mice_.count(node))
         return;
-    std::shared_ptr<GrabbedMouse> mouse = GrabbedMouse::open(node, uinputPath_, *this);
+    std::shared_ptr<GrabbedMouse> mouse = GrabbedMouse::open(node, uinputPath_, *this, loop_);
     if (!mouse)
         return;
     mice_.emplace(node, mouse);
     mouse->tryGrab();
-    if (mouse->status() == GrabbedMouse::Status::waiting && !retryTimer_.isActive())
-        retryTimer_.start();
+    if (mouse->status() == GrabbedMouse::Status::waiting && !retryTimer_)
+        retryTimer_ = timers_.scheduleRepeating(std::chrono::milliseconds(retryIntervalMs),
+                                                std::chrono::milliseconds(retryIntervalMs),
+                                                [this] { retryWaiting(); });
 }
 
 void LinuxEventServices::removeDevice(const std::string& node) {
@@ -179,7 +187,7 @@ void LinuxEventServices::retryWaiting() {
         waiting = waiting || mouse->status() == GrabbedMouse::Status::waiting;
     }
     if (!waiting)
-        retryTimer_.stop();
+        retryTimer_.reset(); // a tick may end its own timer
 }
 
 bool LinuxEventServices::offer(GrabbedMouse& mouse, Event& event) {

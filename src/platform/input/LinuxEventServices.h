@@ -12,23 +12,22 @@
 // libudev monitor. Disabling the tap releases every button a virtual pointer
 // holds, ungrabs the mice and destroys the virtual pointers.
 //
-// Everything runs on the Qt main thread (socket notifiers for the device
-// nodes and the udev monitor). evdev has no global pointer position: every
-// event carries the origin, and a click posted "at a point" lands where the
+// Everything runs on the input thread's loop (see InputThread.h): the device
+// nodes and the udev monitor are watched there, and the engine's callback
+// and posts run there. evdev has no global pointer position: every event
+// carries the origin, and a click posted "at a point" lands where the
 // pointer is.
 
+#include "EventLoop.h"
 #include "GrabbedMouse.h"
 #include "engine/EventServices.h"
-
-#include <QObject>
-#include <QTimer>
+#include "engine/Timer.h"
 
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-class QSocketNotifier;
 struct udev;
 struct udev_monitor;
 
@@ -36,10 +35,15 @@ namespace quillmere {
 
 class LinuxEventServices : public EventServices, private input::MouseOwner {
 public:
-    // uinputPath: the uinput control node (another one only in tests).
-    explicit LinuxEventServices(std::string uinputPath = "/dev/uinput");
+    // loop and timers: the input thread's. uinputPath: the uinput control
+    // node (another one only in tests).
+    LinuxEventServices(input::EventLoop& loop, TimerFactory& timers,
+                       std::string uinputPath = "/dev/uinput");
     ~LinuxEventServices() override;
     LinuxEventServices(const LinuxEventServices&) = delete;
+    // Releases every held button, gives every mouse back and kills the tap
+    // for good; the destructor does it too.
+    void shutdown();
     LinuxEventServices& operator=(const LinuxEventServices&) = delete;
 
     // Refused (nullptr) when the uinput node cannot be opened for writing, or
@@ -84,11 +88,12 @@ private:
     bool offer(input::GrabbedMouse& mouse, Event& event) override;
     void vanished(input::GrabbedMouse& mouse) override;
 
+    input::EventLoop& loop_;
+    TimerFactory& timers_;
     std::string uinputPath_;
     udev* udev_ = nullptr;
     udev_monitor* monitor_ = nullptr;
-    std::unique_ptr<QSocketNotifier> monitorNotifier_;
-    QTimer retryTimer_;
+    std::unique_ptr<RepeatingTimer> retryTimer_;
     std::map<std::string, std::shared_ptr<input::GrabbedMouse>> mice_;
     std::weak_ptr<input::GrabbedMouse> gestureMouse_;
     bool active_ = false;

@@ -111,30 +111,45 @@ void VirtualPointer::endFrame() {
 
 bool VirtualPointer::flush() {
     endFrame();
-    if (pending_.empty())
-        return true;
-    const int fd = fd_;
-    const auto* bytes = reinterpret_cast<const char*>(pending_.data());
-    std::size_t left = pending_.size() * sizeof(input_event);
+    // Whole frames go together while they fit in one write; a frame longer
+    // than a write is cut (the reader's frame ends at SYN_REPORT anyway).
     bool ok = true;
+    std::size_t begin = 0;      // first event of the next write
+    std::size_t frameStart = 0; // first event of the frame being scanned
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+        while (i + 1 - begin > maximumEventsPerWrite) {
+            const std::size_t cut = frameStart > begin ? frameStart : begin + maximumEventsPerWrite;
+            ok = write(&pending_[begin], cut - begin) && ok;
+            begin = cut;
+        }
+        if (pending_[i].type == EV_SYN && pending_[i].code == SYN_REPORT)
+            frameStart = i + 1;
+    }
+    if (begin < pending_.size())
+        ok = write(&pending_[begin], pending_.size() - begin) && ok;
+    pending_.clear();
+    frameStart_ = 0;
+    return ok;
+}
+
+bool VirtualPointer::write(const input_event* events, std::size_t count) {
+    const auto* bytes = reinterpret_cast<const char*>(events);
+    std::size_t left = count * sizeof(input_event);
     while (left > 0) {
-        const ssize_t written = ::write(fd, bytes, left);
+        const ssize_t written = ::write(fd_, bytes, left);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
-            ok = false;
             if (!writeFailed_)
                 Log::write(std::string("[Quillmere] writing to the virtual pointer failed: ") +
                            std::strerror(errno));
             writeFailed_ = true;
-            break;
+            return false;
         }
         bytes += written;
         left -= static_cast<std::size_t>(written);
     }
-    pending_.clear();
-    frameStart_ = 0;
-    return ok;
+    return true;
 }
 
 bool VirtualPointer::writeFrame(std::span<const input_event> events) {

@@ -6,7 +6,10 @@
 // mouse's, which is how Quillmere knows its own devices.
 //
 // Output is buffered: queue() collects events, endFrame() closes a frame with
-// SYN_REPORT, flush() hands everything to the kernel in one write. The
+// SYN_REPORT, flush() hands everything to the kernel: whole frames, at most
+// 64 events per write, so that a reader with a small queue (the kernel gives
+// a mouse's readers room for 64 events and more) is never handed more than
+// it can hold at once. The
 // device remembers which buttons it holds down, so that they can be released
 // before it goes away.
 
@@ -39,6 +42,7 @@ public:
     void endFrame();
     // Writes everything queued; returns false when the kernel refused it.
     bool flush();
+    static constexpr std::size_t maximumEventsPerWrite = 64;
     // A frame of its own, after everything queued so far.
     bool writeFrame(std::span<const input_event> events);
     // Writes a release for every button still held down, in one frame.
@@ -49,6 +53,7 @@ public:
 
 private:
     VirtualPointer() = default;
+    bool write(const input_event* events, std::size_t count);
 
     int fd_ = -1;
     libevdev_uinput* device_ = nullptr;

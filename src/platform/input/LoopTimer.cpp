@@ -1,8 +1,6 @@
-#include "TimerfdTimer.h"
+#include "LoopTimer.h"
 
 #include "engine/Log.h"
-
-#include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstdint>
@@ -11,7 +9,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
-namespace quillmere {
+namespace quillmere::input {
 
 namespace {
 
@@ -26,18 +24,19 @@ timespec toTimespec(std::chrono::nanoseconds value) {
 // Shared between the timer handle and a tick in progress, so that a tick may
 // cancel or destroy its own timer while its handler still runs.
 struct TimerState {
+    explicit TimerState(EventLoop& loop) : loop(loop) {}
+    EventLoop& loop;
     int fd = -1;
-    std::unique_ptr<QSocketNotifier> notifier;
     std::function<void()> handler;
     bool cancelled = false;
 
     ~TimerState() { stop(); }
     void stop() {
         cancelled = true;
-        if (notifier)
-            notifier->setEnabled(false);
-        if (fd >= 0)
+        if (fd >= 0) {
+            loop.unwatch(fd);
             ::close(fd);
+        }
         fd = -1;
     }
 };
@@ -64,10 +63,10 @@ void fire(const std::shared_ptr<TimerState>& state) {
 } // namespace
 
 std::unique_ptr<RepeatingTimer>
-TimerfdTimerFactory::scheduleRepeating(std::chrono::nanoseconds firstDelay,
-                                       std::chrono::nanoseconds interval,
-                                       std::function<void()> handler) {
-    auto state = std::make_shared<TimerState>();
+LoopTimerFactory::scheduleRepeating(std::chrono::nanoseconds firstDelay,
+                                    std::chrono::nanoseconds interval,
+                                    std::function<void()> handler) {
+    auto state = std::make_shared<TimerState>(loop_);
     state->handler = std::move(handler);
     state->fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (state->fd < 0) {
@@ -89,16 +88,18 @@ TimerfdTimerFactory::scheduleRepeating(std::chrono::nanoseconds firstDelay,
         state->stop();
         return std::make_unique<TimerfdTimer>(std::move(state));
     }
-    state->notifier = std::make_unique<QSocketNotifier>(state->fd, QSocketNotifier::Read);
     std::weak_ptr<TimerState> weak = state;
-    QObject::connect(state->notifier.get(), &QSocketNotifier::activated, state->notifier.get(),
-                     [weak] {
-                         // This reference keeps the state (and the running
-                         // handler) alive when a tick destroys its own timer.
-                         if (const std::shared_ptr<TimerState> alive = weak.lock())
-                             fire(alive);
-                     });
+    const bool watched = loop_.watch(state->fd, [weak] {
+        // This reference keeps the state (and the running handler) alive
+        // when a tick destroys its own timer.
+        if (const std::shared_ptr<TimerState> alive = weak.lock())
+            fire(alive);
+    });
+    if (!watched) {
+        Log::write(std::string("[Quillmere] cannot watch a timer: ") + std::strerror(errno));
+        state->stop();
+    }
     return std::make_unique<TimerfdTimer>(std::move(state));
 }
 
-} // namespace quillmere
+} // namespace quillmere::input
