@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Quillmere twice (optimised, and with
-# AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test,
+# Installs what is missing, builds Quillmere (optimised, with AddressSanitizer
+# + UndefinedBehaviorSanitizer, and the input thread's tests with
+# ThreadSanitizer) and runs every test,
 # including the ones that boot a VM with a real kernel input stack.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,11 +14,18 @@ cmake --build build -j "$jobs"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLMERE_SANITIZE=ON \
   -DQUILLMERE_TESTS=ON -DQUILLMERE_VM_TESTS=OFF -DQUILLMERE_BENCH=OFF -DCMAKE_CXX_FLAGS=-O1 >/dev/null
 cmake --build build-asan -j "$jobs"
+# ThreadSanitizer: the input thread's loop, hand-over and settings snapshot.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLMERE_TSAN=ON \
+  -DQUILLMERE_TESTS=ON -DQUILLMERE_VM_TESTS=OFF -DQUILLMERE_BENCH=OFF -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+cmake --build build-tsan -j "$jobs" --target input_thread_tests
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+echo "== thread sanitizer build =="
+ctest --test-dir build-tsan -j "$jobs" --output-on-failure --no-tests=error
 echo "== sanitizer build =="
 ctest --test-dir build-asan -j "$jobs" --output-on-failure --no-tests=error
 echo "== optimised build, VM tests included =="

@@ -242,9 +242,8 @@ int main(int argc, char** argv) {
                     std::printf("  %-6s %6d %3d %8.0f %7.2f %12.0f %8ld %9ld %6ld %11ld %11.1f\n",
                                 f.label, hertz, attempt, static_cast<double>(t.sent) / t.seconds,
                                 static_cast<double>(t.sent) / static_cast<double>(t.writes),
-                                static_cast<double>(t.received) / t.seconds, t.dropped,
-                                t.reordered, t.duplicated, t.synDropped,
-                                results[which].cpuPerFrameUs);
+                                static_cast<double>(t.received) / t.seconds, t.dropped, t.reordered,
+                                t.duplicated, t.synDropped, results[which].cpuPerFrameUs);
                     std::printf("RESULT throughput_%s_%dhz attempt=%d sent=%ld received=%ld "
                                 "dropped=%ld reordered=%ld duplicated=%ld syn_dropped=%ld "
                                 "cpu_us_per_frame=%.1f\n",

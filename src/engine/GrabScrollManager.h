@@ -16,8 +16,8 @@
 // may be read and written anywhere. Settings come from the published
 // snapshot (ScrollConfig::current()), read once per event.
 
-#include "Event.h"
 #include "EngineThread.h"
+#include "Event.h"
 #include "EventServices.h"
 #include "Timer.h"
 

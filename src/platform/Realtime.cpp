@@ -65,38 +65,39 @@ void request(pid_t thread, const QDBusConnection& bus) {
                                                    : reply.errorMessage());
             return;
         }
-        call(bus, getProperty(QStringLiteral("RTTimeUSecMax")), [bus, thread, maxPriority](auto& r) {
-            qlonglong maxTime = 0;
-            if (!number(r, maxTime) || maxTime < 1) {
-                refused(r.errorMessage().isEmpty() ? QStringLiteral("no time limit offered")
-                                                   : r.errorMessage());
-                return;
-            }
-            // rtkit serves only processes that cap their realtime CPU time:
-            // a thread that ever spun that long without blocking would end
-            // the process, which frees the mice.
-            rlimit limit{};
-            getrlimit(RLIMIT_RTTIME, &limit);
-            const rlim_t cap = static_cast<rlim_t>(maxTime);
-            limit.rlim_max = std::min(limit.rlim_max, cap);
-            limit.rlim_cur = limit.rlim_max;
-            if (setrlimit(RLIMIT_RTTIME, &limit) != 0) {
-                refused(QStringLiteral("cannot limit the realtime CPU time"));
-                return;
-            }
-            const unsigned priority =
-                std::min<unsigned>(wantedPriority, static_cast<unsigned>(maxPriority));
-            QDBusMessage make = QDBusMessage::createMethodCall(
-                service, path, service, QStringLiteral("MakeThreadRealtime"));
-            make << static_cast<qulonglong>(thread) << priority;
-            call(bus, make, [priority](const QDBusMessage& done) {
-                if (done.type() != QDBusMessage::ReplyMessage)
-                    refused(done.errorMessage());
-                else
-                    Log::write("[Quillmere] the input thread runs at realtime priority " +
-                               std::to_string(priority));
-            });
-        });
+        call(bus, getProperty(QStringLiteral("RTTimeUSecMax")),
+             [bus, thread, maxPriority](auto& r) {
+                 qlonglong maxTime = 0;
+                 if (!number(r, maxTime) || maxTime < 1) {
+                     refused(r.errorMessage().isEmpty() ? QStringLiteral("no time limit offered")
+                                                        : r.errorMessage());
+                     return;
+                 }
+                 // rtkit serves only processes that cap their realtime CPU time:
+                 // a thread that ever spun that long without blocking would end
+                 // the process, which frees the mice.
+                 rlimit limit{};
+                 getrlimit(RLIMIT_RTTIME, &limit);
+                 const rlim_t cap = static_cast<rlim_t>(maxTime);
+                 limit.rlim_max = std::min(limit.rlim_max, cap);
+                 limit.rlim_cur = limit.rlim_max;
+                 if (setrlimit(RLIMIT_RTTIME, &limit) != 0) {
+                     refused(QStringLiteral("cannot limit the realtime CPU time"));
+                     return;
+                 }
+                 const unsigned priority =
+                     std::min<unsigned>(wantedPriority, static_cast<unsigned>(maxPriority));
+                 QDBusMessage make = QDBusMessage::createMethodCall(
+                     service, path, service, QStringLiteral("MakeThreadRealtime"));
+                 make << static_cast<qulonglong>(thread) << priority;
+                 call(bus, make, [priority](const QDBusMessage& done) {
+                     if (done.type() != QDBusMessage::ReplyMessage)
+                         refused(done.errorMessage());
+                     else
+                         Log::write("[Quillmere] the input thread runs at realtime priority " +
+                                    std::to_string(priority));
+                 });
+             });
     });
 }
 

@@ -201,9 +201,8 @@ std::vector<StreamResult> streamNumbered(const std::vector<Route>& routes, int h
     std::atomic<bool> writerDone{false};
     std::vector<std::thread> readers;
     for (std::size_t r = 0; r < routes.size(); ++r)
-        readers.emplace_back([&, r] {
-            readNumbered(routes[r].output, frames, writtenAt, writerDone, results[r]);
-        });
+        readers.emplace_back(
+            [&, r] { readNumbered(routes[r].output, frames, writtenAt, writerDone, results[r]); });
 
     const auto start = Clock::now();
     const auto due = [&](long i) {

@@ -25,8 +25,8 @@ protected:
     void SetUp() override {
         ScrollConfig::setDefaults(&store);
         store.setBool("momentumScroll", false);
-        engine = std::make_unique<GrabScrollManager>(input.services(), input.timers(),
-                                                     &input.loop());
+        engine =
+            std::make_unique<GrabScrollManager>(input.services(), input.timers(), &input.loop());
     }
     void TearDown() override {
         engine->stop();

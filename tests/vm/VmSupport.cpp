@@ -7,13 +7,13 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <linux/uinput.h>
 #include <stdexcept>
-#include <csignal>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <thread>

@@ -92,8 +92,10 @@ TEST_F(InputLayerTest, LibinputSeesSmoothWheelScrollingAndOneRightClick) {
         keepReading([] { return false; }, 8ms);
     }
     mouse->button(BTN_RIGHT, false);
-    ASSERT_TRUE(keepReading([&] { return onInput([&] { return engine->isMomentumRunning(); }); }, 5000ms));
-    ASSERT_TRUE(keepReading([&] { return !onInput([&] { return engine->isMomentumRunning(); }); }, 15000ms));
+    ASSERT_TRUE(
+        keepReading([&] { return onInput([&] { return engine->isMomentumRunning(); }); }, 5000ms));
+    ASSERT_TRUE(keepReading([&] { return !onInput([&] { return engine->isMomentumRunning(); }); },
+                            15000ms));
     // Then a short click.
     mouse->button(BTN_RIGHT, true);
     mouse->button(BTN_RIGHT, false);

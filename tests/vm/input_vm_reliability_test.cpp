@@ -93,7 +93,8 @@ TEST_F(UnplugTest, MidMomentum) {
     mouse->unplug();
     expectCleanUnplug(pointer, phys);
     // The glide runs out by itself; its events have nowhere to go.
-    EXPECT_TRUE(pumpUntil([&] { return !onInput([&] { return engine->isMomentumRunning(); }); }, 10000ms));
+    EXPECT_TRUE(
+        pumpUntil([&] { return !onInput([&] { return engine->isMomentumRunning(); }); }, 10000ms));
     expectReplugWorks("mouse");
 }
 
@@ -130,7 +131,8 @@ TEST_F(InputLayerTest, SwitchingOffMidPressLetsTheReleaseReachTheDesktop) {
     engine->isEnabled = true;
     engine->start();
     pumpFor(300ms);
-    EXPECT_EQ(onInput([&] { return input.services().waitingNodes(); }), std::vector<std::string>{mouse->node()});
+    EXPECT_EQ(onInput([&] { return input.services().waitingNodes(); }),
+              std::vector<std::string>{mouse->node()});
     mouse->button(BTN_LEFT, false);
     EXPECT_TRUE(pumpUntil([&] { return grabbed(*mouse); }));
     seen.clear();

@@ -183,7 +183,8 @@ TEST_F(InputLayerTest, OwnVirtualPointersAreNeverTakenAndAccessIsCheckedPerNode)
     // udev announces the virtual pointer as a mouse too; give that time.
     pumpFor(500ms);
     EXPECT_EQ(grabbedNodes(), std::vector<std::string>{mouse->node()});
-    EXPECT_EQ(onInput([&] { return input.services().virtualNodes(); }), std::vector<std::string>{pointerNode});
+    EXPECT_EQ(onInput([&] { return input.services().virtualNodes(); }),
+              std::vector<std::string>{pointerNode});
     const auto nodes = InputAccess::pointerNodes();
     EXPECT_NE(std::find(nodes.begin(), nodes.end(), mouse->node()), nodes.end());
     EXPECT_EQ(std::find(nodes.begin(), nodes.end(), pointerNode), nodes.end());

@@ -7,10 +7,10 @@
 
 #include <fcntl.h>
 #include <iostream>
-#include <memory>
-#include <sys/wait.h>
 #include <linux/input.h>
+#include <memory>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace quillmere::vmtest {
@@ -75,16 +75,15 @@ TEST(InterfaceBlockedTest, EveryFrameStillPassesInOrderAndAtOnce) {
         // each of those the layer must too.
         int counted = 0;
         for (int attempt = 1; attempt <= 4 && counted < 2; ++attempt) {
-            const auto results = streamNumbered(
-                {{rig.layerMouse, rig.layerOut}, {rig.plainMouse, rig.plainOut}}, 1000, 2.0,
-                [&](long frame) {
-                    if (frame == c.atFrame)
-                        rig.host->send("block " + std::to_string(c.blockMs));
-                });
+            const auto results =
+                streamNumbered({{rig.layerMouse, rig.layerOut}, {rig.plainMouse, rig.plainOut}},
+                               1000, 2.0, [&](long frame) {
+                                   if (frame == c.atFrame)
+                                       rig.host->send("block " + std::to_string(c.blockMs));
+                               });
             const StreamResult& layer = results[0];
             const StreamResult& plain = results[1];
-            std::cout << "main thread blocked " << c.blockMs << " ms, attempt " << attempt
-                      << ":\n";
+            std::cout << "main thread blocked " << c.blockMs << " ms, attempt " << attempt << ":\n";
             print("layer", layer);
             print("plain forwarder", plain);
             // Let a block that outlasts the stream end before the next one.

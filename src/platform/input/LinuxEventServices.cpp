@@ -71,8 +71,8 @@ std::unique_ptr<EventTap> LinuxEventServices::tapCreate(TapLocation, TapPlacemen
     const int fd = ::open(uinputPath_.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         // Refused; the engine logs the refusal itself, this says why.
-        Log::write("[Quillmere] cannot open " + uinputPath_ + " for writing: " +
-                   std::strerror(errno));
+        Log::write("[Quillmere] cannot open " + uinputPath_ +
+                   " for writing: " + std::strerror(errno));
         return nullptr;
     }
     ::close(fd);
