@@ -3,6 +3,8 @@
 #include "VmFixture.h"
 
 #include <csignal>
+#include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <sys/wait.h>
 #include <thread>
@@ -141,65 +143,62 @@ TEST_F(InputLayerTest, SwitchingOffMidPressLetsTheReleaseReachTheDesktop) {
     EXPECT_EQ(valuesOf(seen, EV_KEY, BTN_LEFT), (std::vector<int>{1, 0})) << describe(seen);
 }
 
-TEST_F(InputLayerTest, KillingTheProcessMidDragGivesTheMouseBackAtOnce) {
+// The process running the layer ends in the middle of a drag, killed or
+// because its input thread failed: the mouse is back with the desktop at
+// once, and nothing is left held.
+TEST_F(InputLayerTest, AProcessEndingMidDragGivesTheMouseBackAtOnce) {
     ASSERT_FALSE(hostProgram.empty()) << "main() was not told where the helper program is";
-    auto mouse = plug();
-    NodeReader desktop(mouse->node());
-    pid_t host = fork();
-    if (host == 0) {
-        execl(hostProgram.c_str(), hostProgram.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    ASSERT_GT(host, 0);
-    // Whatever fails below, the helper must not outlive the test holding
-    // the grab.
-    struct Reaper {
-        pid_t& pid;
-        ~Reaper() {
-            if (pid > 0) {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-            }
-        }
-    } reaper{host};
-    std::string pointerNode;
-    const auto deadline = Clock::now() + 10s;
-    while ((pointerNode = nodeWithPhys("quillmere/" + mouse->phys())).empty() &&
-           Clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
-    ASSERT_FALSE(pointerNode.empty()) << "the helper did not take the mouse over";
-    NodeReader pointer(pointerNode);
-    EXPECT_FALSE(desktop.canGrab()) << "the helper holds no grab";
+    struct Case {
+        const char* how;
+        std::function<void(ChildProcess&)> end;
+        bool (*expected)(int status);
+    };
+    const Case cases[] = {
+        {"kill -9", [](ChildProcess& host) { ::kill(host.pid(), SIGKILL); },
+         [](int status) { return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL; }},
+        {"input thread failure", [](ChildProcess& host) { host.send("fail"); },
+         [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) == EXIT_FAILURE; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        auto mouse = plug(c.how[0] == 'k' ? "killed" : "failed");
+        NodeReader desktop(mouse->node());
+        ChildProcess host({hostProgram});
+        std::string pointerNode;
+        pumpUntil(
+            [&] { return !(pointerNode = nodeWithPhys("quillmere/" + mouse->phys())).empty(); },
+            10s);
+        ASSERT_FALSE(pointerNode.empty()) << "the helper did not take the mouse over";
+        NodeReader pointer(pointerNode);
+        EXPECT_FALSE(desktop.canGrab()) << "the helper holds no grab";
 
-    mouse->button(BTN_RIGHT, true);
-    for (int i = 0; i < 6; ++i)
-        mouse->move(0, 3);
-    // The drag is under way once scrolling comes out of the virtual pointer.
-    std::vector<Frame> frames;
-    const auto scrollDeadline = Clock::now() + 5s;
-    while (valuesOf(frames, EV_REL, REL_WHEEL_HI_RES).empty() && Clock::now() < scrollDeadline) {
-        for (Frame& frame : pointer.take())
-            frames.push_back(std::move(frame));
-        std::this_thread::sleep_for(5ms);
-    }
-    ASSERT_FALSE(valuesOf(frames, EV_REL, REL_WHEEL_HI_RES).empty());
-    desktop.take();
+        mouse->button(BTN_RIGHT, true);
+        for (int i = 0; i < 6; ++i)
+            mouse->move(0, 3);
+        // The drag is under way once scrolling comes out of the virtual pointer.
+        std::vector<Frame> frames;
+        ASSERT_TRUE(pumpUntil([&] {
+            for (Frame& frame : pointer.take())
+                frames.push_back(std::move(frame));
+            return !valuesOf(frames, EV_REL, REL_WHEEL_HI_RES).empty();
+        }));
+        desktop.take();
 
-    kill(host, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(waitpid(host, &status, 0), host);
-    host = 0;
-    // At once: no waiting, no retry.
-    EXPECT_TRUE(desktop.canGrab()) << "the grab outlived the process";
-    mouse->move(7, 0);
-    std::vector<Frame> seen;
-    for (int i = 0; i < 100 && seen.empty(); ++i) {
-        std::this_thread::sleep_for(1ms);
-        seen = desktop.take();
+        c.end(host);
+        const int status = host.wait(10s);
+        EXPECT_TRUE(c.expected(status)) << "status " << status;
+        // At once: no waiting, no retry.
+        EXPECT_TRUE(desktop.canGrab()) << "the grab outlived the process";
+        mouse->move(7, 0);
+        std::vector<Frame> seen;
+        pumpUntil([&] { return !(seen = desktop.take()).empty(); }, 1s);
+        EXPECT_EQ(valuesOf(seen, EV_REL, REL_X), std::vector<int>{7}) << describe(seen);
+        // The virtual pointer went with the process: the desktop drops the
+        // device and every button it held (no reader sees more of it).
+        collect(pointer, [&](const auto&) { return pointer.gone(); });
+        EXPECT_TRUE(pointer.gone());
+        EXPECT_TRUE(nodeWithPhys("quillmere/" + mouse->phys()).empty());
     }
-    EXPECT_EQ(valuesOf(seen, EV_REL, REL_X), std::vector<int>{7}) << describe(seen);
-    pointer.take();
-    EXPECT_TRUE(pointer.gone() || nodeWithPhys("quillmere/" + mouse->phys()).empty());
 }
 
 } // namespace
