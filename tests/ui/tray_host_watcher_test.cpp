@@ -2,6 +2,7 @@
 // panel's status-notifier watcher; and the tray icon that follows it.
 
 #include "UiTestSupport.h"
+#include "support/PrivateBus.h"
 
 #include "engine/GrabScrollManager.h"
 #include "support/FakeEventServices.h"
@@ -13,9 +14,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QThread>
@@ -38,39 +37,6 @@ public:
 
 signals:
     void StatusNotifierHostRegistered();
-};
-
-// A dbus-daemon of the test's own; skipped where the program is missing.
-class PrivateBus {
-public:
-    PrivateBus() {
-        const QString program = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (program.isEmpty())
-            return;
-        daemon_.start(program, {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                QStringLiteral("--print-address=1")});
-        if (!daemon_.waitForStarted(5000))
-            return;
-        for (int i = 0; i < 50 && !daemon_.canReadLine(); ++i)
-            daemon_.waitForReadyRead(100);
-        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-    }
-    ~PrivateBus() {
-        for (const QString& name : names_)
-            QDBusConnection::disconnectFromBus(name);
-        daemon_.kill();
-        daemon_.waitForFinished(2000);
-    }
-    bool ok() const { return !address_.isEmpty(); }
-    QDBusConnection connect(const QString& name) {
-        names_.push_back(name);
-        return QDBusConnection::connectToBus(address_, name);
-    }
-
-private:
-    QProcess daemon_;
-    QString address_;
-    QStringList names_;
 };
 
 class TrayHostWatcherTest : public UiTest {
