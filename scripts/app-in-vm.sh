@@ -2,15 +2,19 @@
 # Runs the installed application in the test VM with a real X server and tray:
 #   scripts/app-in-vm.sh measure       memory, start-up time, idle wake-ups
 #   scripts/app-in-vm.sh screenshots   real screenshots into docs/screenshots
+#   scripts/app-in-vm.sh load [DEB]    1000 Hz motion through the app while its
+#                                      interface works: frames lost, latency and
+#                                      gaps per phase (DEB: another package)
 # Needs a build in build/ (scripts/test.sh makes one).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-mode=${1:?usage: scripts/app-in-vm.sh measure|screenshots}
-cmake --build build --target quillmere >/dev/null
+mode=${1:?usage: scripts/app-in-vm.sh measure|screenshots|load [DEB]}
+cmake --build build --target quillmere app_load_probe >/dev/null
 (cd build && cpack -G DEB -B "$PWD/package" >/dev/null)
+deb=$(readlink -f "${2:-build/package/quillmere_1.0.2_amd64.deb}")
 out=$(mktemp)
 tests/vm/run-vm.sh --cache build/vm-cache --timeout 900 --mem 1024 -- \
-    tests/appvm/desktop-in-vm.sh "$PWD/build/package/quillmere_1.0.2_amd64.deb" "$PWD" "$mode" | tee "$out" |
+    tests/appvm/desktop-in-vm.sh "$deb" "$PWD" "$mode" "$PWD/build/tests/vm/app_load_probe" | tee "$out" |
     grep -v '^@@PNG\|^@@END\|^[A-Za-z0-9+/=]\{200,\}$' || true
 if [ "$mode" = screenshots ]; then
     python3 - "$out" docs/screenshots <<'PY'

@@ -48,7 +48,7 @@ inline constexpr int scrollWheelEventMomentumPhase = 123;
 struct Event {
     EventType type = EventType::null;
     Point location;
-    // Mouse deltas of a drag or move (fields 4 and 5).
+    // Mouse deltas of a drag or move (fields 4 and 5), in points.
     double deltaX = 0.0;
     double deltaY = 0.0;
     // Field 42: a 64-bit value that stays with the event through every tap.
@@ -66,6 +66,11 @@ struct Event {
     std::int64_t isContinuous = 0;
     // Button of a mouse event.
     MouseButton button = MouseButton::left;
+    // When it happened: nanoseconds on a monotonic clock (0 when unknown).
+    std::int64_t timestamp = 0;
+    // The device it came from, or, for what the engine posts, the device
+    // whose gesture it belongs to (0: none in particular).
+    std::uint64_t sourceDevice = 0;
 
     friend bool operator==(const Event&, const Event&) = default;
 };

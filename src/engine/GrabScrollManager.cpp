@@ -43,27 +43,6 @@ std::optional<std::int32_t> wheelAmount(double amount) {
     return static_cast<std::int32_t>(amount); // truncation toward zero
 }
 
-void SampleHistory::append(double value) {
-    if (count_ == values_.size())
-        removeOldest();
-    values_[count_++] = value;
-}
-
-void SampleHistory::removeOldest() {
-    if (count_ == 0)
-        return;
-    for (std::size_t i = 1; i < count_; ++i)
-        values_[i - 1] = values_[i];
-    --count_;
-}
-
-double SampleHistory::sum() const {
-    double total = 0.0;
-    for (std::size_t i = 0; i < count_; ++i)
-        total += values_[i];
-    return total;
-}
-
 GrabScrollManager::GrabScrollManager(EventServices& services, TimerFactory& timers,
                                      EngineThread* thread)
     : services_(services), timers_(timers), thread_(thread) {}
@@ -150,6 +129,8 @@ Event* GrabScrollManager::eventTapCallback(TapProxy proxy, EventType type, Event
         return event;
     if (event->userData == clickMarker)
         return event;
+    if (!manager->ownsGesture(*event))
+        return event; // another mouse's gesture is under way: not ours to touch
     switch (type) {
     case EventType::rightMouseDown:
         return manager->handleRightMouseDown(event);
@@ -162,12 +143,20 @@ Event* GrabScrollManager::eventTapCallback(TapProxy proxy, EventType type, Event
     }
 }
 
+bool GrabScrollManager::ownsGesture(const Event& event) const {
+    const bool underWay = state_ != State::idle || momentumTimer_;
+    return !underWay || event.sourceDevice == gestureSource_;
+}
+
 Event* GrabScrollManager::handleRightMouseDown(Event* event) {
     cancelMomentum();
     state_ = State::pending;
+    gestureSource_ = event->sourceDevice;
+    lastEventTime_ = event->timestamp;
     std::optional<Event> current = services_.createEvent();
     initialPosition_ = current ? current->location : event->location;
     accumulatedDelta_ = 0.0;
+    exactX_ = exactY_ = postedX_ = postedY_ = 0.0;
     return nullptr;
 }
 
@@ -176,6 +165,8 @@ Event* GrabScrollManager::handleRightMouseDragged(Event* event) {
         return event;
     const double dx = finiteOrZero(event->deltaX);
     const double dy = finiteOrZero(event->deltaY);
+    const std::int64_t previousEventTime = lastEventTime_;
+    lastEventTime_ = event->timestamp;
     accumulatedDelta_ += std::hypot(dx, dy); // sqrt(dx² + dy²) without overflow
     if (state_ == State::pending) {
         if (accumulatedDelta_ < dragThreshold)
@@ -184,8 +175,8 @@ Event* GrabScrollManager::handleRightMouseDragged(Event* event) {
         lockedAxis_ = LockedAxis::none;
         axisAccX_ = 0.0;
         axisAccY_ = 0.0;
-        velocityHistoryX_.clear();
-        velocityHistoryY_.clear();
+        // This event's movement happened since the one before it.
+        velocity_.reset(previousEventTime);
         isFirstScrollEvent_ = true;
     }
     postScrollEvent(dx, dy);
@@ -220,6 +211,7 @@ void GrabScrollManager::postClick() {
         return;
     down->userData = clickMarker;
     up->userData = clickMarker;
+    down->sourceDevice = up->sourceDevice = gestureSource_;
     services_.post(TapLocation::hid, *down);
     services_.post(TapLocation::hid, *up);
 }
@@ -231,6 +223,7 @@ void GrabScrollManager::postEndOfDrag() {
     end->scrollPhase = phaseCancelled;
     end->momentumPhase = 0;
     end->isContinuous = 1;
+    end->sourceDevice = gestureSource_;
     services_.post(TapLocation::hid, *end);
 }
 
@@ -253,26 +246,32 @@ void GrabScrollManager::postScrollEvent(double deltaX, double deltaY) {
     const double vertical = settings.enableVerticalScroll ? deltaY * sign * speed : 0.0;
     const double horizontal = settings.enableHorizontalScroll ? deltaX * sign * speed : 0.0;
 
-    velocityHistoryY_.append(historySample(vertical));
-    velocityHistoryX_.append(historySample(horizontal));
-    if (velocityHistoryY_.size() > SampleHistory::capacity) {
-        velocityHistoryY_.removeOldest();
-        velocityHistoryX_.removeOldest();
-    }
+    velocity_.add(lastEventTime_, historySample(horizontal), historySample(vertical));
 
-    const std::optional<std::int32_t> wheelY = wheelAmount(vertical);
-    const std::optional<std::int32_t> wheelX = wheelAmount(horizontal);
-    if (!wheelY || !wheelX)
+    // The exact amounts add up over the drag; each event posts what their
+    // sum has gained in whole units since the last one, so fractions carry
+    // over instead of being lost event after event.
+    if (!std::isfinite(vertical) || !std::isfinite(horizontal))
         return; // an amount that is not finite has no wheel value: drop it
-    if (*wheelY == 0 && *wheelX == 0)
+    // (Bounded far beyond any wheel value, so that a wild stored speed can
+    // never make them overflow.)
+    constexpr double bound = 1e15;
+    exactY_ = std::clamp(exactY_ + vertical, -bound, bound);
+    exactX_ = std::clamp(exactX_ + horizontal, -bound, bound);
+    const std::int32_t wheelY = wheelAmount(std::trunc(exactY_) - postedY_).value_or(0);
+    const std::int32_t wheelX = wheelAmount(std::trunc(exactX_) - postedX_).value_or(0);
+    if (wheelY == 0 && wheelX == 0)
         return;
 
     const bool momentum = settings.momentumScroll;
     const ScrollUnit units =
         momentum || settings.usePixelScrolling ? ScrollUnit::pixel : ScrollUnit::line;
-    std::optional<Event> scroll = services_.createScrollWheelEvent(units, 2, *wheelY, *wheelX, 0);
+    std::optional<Event> scroll = services_.createScrollWheelEvent(units, 2, wheelY, wheelX, 0);
     if (!scroll)
-        return;
+        return; // what was not posted is still owed: the next event carries it
+    postedY_ += wheelY;
+    postedX_ += wheelX;
+    scroll->sourceDevice = gestureSource_;
     if (momentum) {
         scroll->scrollPhase = isFirstScrollEvent_ ? phaseBegan : phaseChanged;
         scroll->momentumPhase = 0;
@@ -283,11 +282,7 @@ void GrabScrollManager::postScrollEvent(double deltaX, double deltaY) {
 }
 
 std::pair<double, double> GrabScrollManager::averageVelocity() const {
-    if (velocityHistoryX_.empty())
-        return {0.0, 0.0};
-    const double vx = velocityHistoryX_.sum() / static_cast<double>(velocityHistoryX_.size());
-    const double vy = velocityHistoryY_.sum() / static_cast<double>(velocityHistoryY_.size());
-    return {vx, vy};
+    return velocity_.perTick();
 }
 
 void GrabScrollManager::startMomentumScroll() {
@@ -318,6 +313,7 @@ void GrabScrollManager::momentumTick() {
             end->scrollPhase = 0;
             end->momentumPhase = phaseCancelled;
             end->isContinuous = 1;
+            end->sourceDevice = gestureSource_;
             services_.post(TapLocation::hid, *end);
         }
         cancelMomentum();
@@ -334,6 +330,7 @@ void GrabScrollManager::momentumTick() {
     glide->scrollPhase = 0;
     glide->momentumPhase = phase;
     glide->isContinuous = 1;
+    glide->sourceDevice = gestureSource_;
     services_.post(TapLocation::hid, *glide);
 }
 

@@ -3,12 +3,25 @@
 // of 5 points or more into scroll-wheel events, gives a click without a drag
 // back as a marked right click, and glides on with momentum after release.
 //
-//            right down            drag, path >= 5           right up
-//   idle ───────────────> pending ─────────────────> scrolling ───────> idle
-//    ^  <─────────────────   │                                 (glide: momentum
-//    │     right up: click   │                                  timer runs on)
-//    └───────────────────────┘
-//   A right down in any state cancels a glide and starts over in pending.
+// Look at the states before editing the handlers:
+//
+//             down                 drag (path >= 5)            up
+//   idle ------------> pending ---------------------> scrolling ------> idle
+//     ^                   |                                        (+ glide)
+//     +-------------------+
+//       up: a marked click at the press position
+//
+//   - A down in any state cancels a glide and starts over in pending.
+//   - The glide (the momentum timer) runs on in idle until it slows down.
+//   - One gesture at a time, owned by the mouse whose down started it:
+//     while it is pending, scrolling or gliding, another mouse's right
+//     button passes untouched, and everything the gesture posts carries its
+//     mouse (Event::sourceDevice), so it goes out where it came from.
+//
+// Movement is in points, stamped with the time of its event: the glide
+// starts from the drag's movement per 16 ms over its last 128 ms
+// (DragVelocity.h), and the fractions of a scroll amount carry over within a
+// drag, so no distance is lost however small the steps.
 //
 // The engine lives on one thread (the input thread): the tap callback, the
 // handlers, the posts and the momentum timer all run there. start() and
@@ -16,12 +29,12 @@
 // may be read and written anywhere. Settings come from the published
 // snapshot (ScrollConfig::current()), read once per event.
 
+#include "DragVelocity.h"
 #include "EngineThread.h"
 #include "Event.h"
 #include "EventServices.h"
 #include "Timer.h"
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -31,25 +44,6 @@
 #include <utility>
 
 namespace quillmere {
-
-// A fixed-capacity list of the last samples, oldest first; it never
-// allocates, so a drag event costs no heap work.
-class SampleHistory {
-public:
-    static constexpr std::size_t capacity = 8;
-    void clear() { count_ = 0; }
-    void append(double value);
-    void removeOldest();
-    std::size_t size() const { return count_; }
-    bool empty() const { return count_ == 0; }
-    double operator[](std::size_t i) const { return values_[i]; }
-    double sum() const;
-
-private:
-    // One spare slot: a ninth sample is appended before the oldest goes.
-    std::array<double, capacity + 1> values_{};
-    std::size_t count_ = 0;
-};
 
 class GrabScrollManager {
 public:
@@ -102,14 +96,14 @@ public:
     void startMomentumScroll();
 
     // Read-only views for tests and diagnostics, on the engine's thread.
+    // The mouse whose gesture is under way (pending, scrolling or gliding).
+    std::uint64_t gestureSource() const { return gestureSource_; }
     State state() const { return state_; }
     bool hasEventTap() const { return eventTap_ != nullptr; }
     bool isMomentumRunning() const { return momentumTimer_ != nullptr; }
     LockedAxis lockedAxis() const { return lockedAxis_; }
     Point initialPosition() const { return initialPosition_; }
     double accumulatedDelta() const { return accumulatedDelta_; }
-    const SampleHistory& velocityHistoryX() const { return velocityHistoryX_; }
-    const SampleHistory& velocityHistoryY() const { return velocityHistoryY_; }
     double momentumVX() const { return momentumVX_; }
     double momentumVY() const { return momentumVY_; }
     bool isFirstScrollEvent() const { return isFirstScrollEvent_; }
@@ -121,6 +115,7 @@ private:
     void cancelMomentum();
     void postEndOfDrag();
     void postClick();
+    bool ownsGesture(const Event& event) const;
 
     EventServices& services_;
     TimerFactory& timers_;
@@ -133,9 +128,16 @@ private:
     LockedAxis lockedAxis_ = LockedAxis::none;
     double axisAccX_ = 0.0;
     double axisAccY_ = 0.0;
-    SampleHistory velocityHistoryX_;
-    SampleHistory velocityHistoryY_;
+    // The drag's speed for the glide, and the exact scroll amounts of the
+    // drag so far next to what was posted of them: remainders carry over.
+    DragVelocity velocity_;
+    double exactX_ = 0.0;
+    double exactY_ = 0.0;
+    double postedX_ = 0.0;
+    double postedY_ = 0.0;
     bool isFirstScrollEvent_ = true;
+    std::uint64_t gestureSource_ = 0;
+    std::int64_t lastEventTime_ = 0;
     std::unique_ptr<RepeatingTimer> momentumTimer_;
     double momentumVX_ = 0.0;
     double momentumVY_ = 0.0;

@@ -2,10 +2,12 @@
 # Runs inside the test VM as root: installs the package, makes a desktop for
 # an unprivileged user (Xvfb, a session bus, the trayer tray) and then, as
 # that user, measures the running application and takes screenshots of it.
-#   desktop-in-vm.sh PACKAGE.deb REPO MODE      MODE: measure | screenshots
+#   desktop-in-vm.sh PACKAGE.deb REPO MODE [PROBE]
+#   MODE: measure | screenshots | load (PROBE: the app_load_probe program)
 # Screenshots are printed base64-encoded between @@PNG name@@ and @@END@@.
 set -eu
-deb=$1 repo=$2 mode=$3
+[ -z "${QM_TRACE:-}" ] || set -x
+deb=$1 repo=$2 mode=$3 probe=${4:-}
 dpkg -i "$deb" >/dev/null
 # The user is written by hand: the host's shadow files, which useradd wants,
 # are unreadable in the VM when the tests run as an ordinary user.
@@ -40,7 +42,74 @@ emit_png() { # file name
     echo "@@END@@"
 }
 
+# The preferences window's client area as "x y"; empty until it is shown.
+window_origin() {
+    id=$(as_tester xdotool search --onlyvisible --name '^Quillmere$' 2>/dev/null | head -n1)
+    [ -n "$id" ] && as_tester xwininfo -id "$id" |
+        awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} END {print x, y}'
+}
+# Clicks the middle of trayer's panel, where the only icon docked is ours.
+click_tray_icon() {
+    panel=""
+    for _ in $(seq 300); do
+        panel=$(as_tester xdotool search --onlyvisible --name '^panel$' 2>/dev/null | head -n1)
+        [ -n "$panel" ] && break
+        sleep 0.1
+    done
+    [ -n "$panel" ] || { echo "no tray panel"; cat /tmp/trayer.log; return 1; }
+    set -- $(as_tester xwininfo -id "$panel" | awk '/Absolute upper-left X/ {x=$4}
+        /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}')
+    as_tester xdotool mousemove $(($1 + $3 / 2)) $(($2 + $4 / 2)) click 1
+}
+
 case $mode in
+load)
+    # The fake mouse is a uinput device: let the app take it.
+    mkdir -p /home/tester/.config/quillmere
+    echo '{"grabVirtualDevices": true}' >/home/tester/.config/quillmere/defaults.json
+    chown -R tester /home/tester/.config
+    as_tester trayer --edge top --align right --widthtype request --height 28 >/tmp/trayer.log 2>&1 &
+    mkfifo /tmp/probe.ctl
+    "$probe" </tmp/probe.ctl >/tmp/probe.out 2>&1 &
+    probe_pid=$!
+    exec 3>/tmp/probe.ctl
+    for _ in $(seq 100); do grep -q '^mice' /tmp/probe.out && break; sleep 0.1; done
+    grant_seat_access
+    as_tester /usr/bin/quillmere >/tmp/quillmere.log 2>&1 &
+    for _ in $(seq 1200); do grep -q '^streaming' /tmp/probe.out && break; sleep 0.1; done
+    # Past the start-up, the launch report and the silent update check.
+    sleep 12
+    echo "phase idle" >&3
+    sleep 10
+    echo "phase preferences" >&3
+    click_tray_icon
+    sleep 1
+    as_tester xdotool key Down Down Return
+    for _ in $(seq 300); do [ -n "$(window_origin)" ] && break; sleep 0.1; done
+    sleep 3
+    set -- $(window_origin)
+    [ $# -eq 2 ] || { echo "the preferences window never showed"; cat /tmp/quillmere.log; exit 1; }
+    wx=$1 wy=$2
+    echo "phase speed-slider" >&3
+    as_tester xdotool mousemove $((wx + 146)) $((wy + 377)) mousedown 1
+    for _ in $(seq 40); do as_tester xdotool mousemove_relative -- 4 0; sleep 0.05; done
+    as_tester xdotool mouseup 1
+    sleep 2
+    echo "phase language" >&3
+    for _ in $(seq 10); do
+        as_tester xdotool mousemove $((wx + 200)) $((wy + 433)) click 1
+        sleep 0.7
+        as_tester xdotool key Down Return
+        sleep 1
+    done
+    sleep 2
+    echo "end" >&3
+    exec 3>&-
+    wait "$probe_pid" || true
+    cat /tmp/probe.out
+    echo "settings at the end: $(tr -d '\n ' </home/tester/.config/quillmere/defaults.json)"
+    pkill -TERM -x quillmere || true
+    ;;
 measure)
     # Without access first: the time to the permission prompt, which the
     # same run on the host gives too (the ratio is the emulation's slowdown).

@@ -135,17 +135,14 @@ TEST_F(MomentumTest, ShortGrabsAverageTheirOwnSamples) {
     services.rightDrag(0.0, 3.0);
     services.rightDrag(0.0, 0.0);
     services.rightUp();
-    EXPECT_EQ(manager.velocityHistoryY().size(), 3u);
     EXPECT_EQ(manager.averageVelocity().second, 3.0);
-    // Only the last eight count.
+    // Only the last 128 ms count: at one drag per tick, the last eight.
     timers.runUntilIdle();
     services.rightDown();
     for (int i = 1; i <= 12; ++i)
         services.rightDrag(0.0, 10.0 * i);
     services.rightUp();
-    EXPECT_EQ(manager.velocityHistoryY().size(), 8u);
-    EXPECT_EQ(manager.velocityHistoryY()[0], 50.0);
-    EXPECT_EQ(manager.averageVelocity().second, 85.0);
+    EXPECT_EQ(manager.averageVelocity().second, 85.0); // 50 to 120
 }
 
 TEST_F(MomentumTest, PressStopsTheGlideSilentlyButStopDoesNot) {

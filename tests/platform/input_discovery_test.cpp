@@ -42,6 +42,29 @@ TEST(DeviceDiscovery, OwnVirtualPointersAreKnownByTheirPhys) {
     EXPECT_FALSE(input::isOwnPhys(""));
 }
 
+TEST(DeviceDiscovery, ResolutionIsTheMarkedOrSingleMouseDpiEntryElseTheDefault) {
+    struct Case {
+        const char* property;
+        int dpi;
+        bool problem;
+    };
+    const Case cases[] = {
+        {nullptr, 1000, false},        {"800", 800, false},
+        {"1600@1000", 1600, false},    {"400@125 *800@125 1600@125", 800, false},
+        {"400 800 1600", 1600, false}, // none marked: the last, as libinput takes it
+        {" *3200  ", 3200, false},     {"", 1000, true},
+        {"abc", 1000, true},           {"0", 1000, true},
+        {"-800", 1000, true},          {"800@0", 1000, true},
+        {"800@", 1000, true},          {"*", 1000, true},
+        {"250000", 1000, true},        {"99999999999", 1000, true},
+    };
+    for (const Case& c : cases) {
+        const input::Resolution r = input::mouseResolution(c.property);
+        EXPECT_EQ(r.dpi, c.dpi) << (c.property ? c.property : "(none)");
+        EXPECT_EQ(!r.problem.empty(), c.problem) << (c.property ? c.property : "(none)");
+    }
+}
+
 Event* passAll(TapProxy, EventType, Event* event, void*) {
     return event;
 }

@@ -122,6 +122,28 @@ TEST(FrameTranslator, WhatTheEnginePassesIsWrittenBack) {
     EXPECT_EQ(sink.take(), (Log{"down", passed(key(BTN_RIGHT, 1)), "up", passed(rel(REL_X, 1))}));
 }
 
+TEST(FrameTranslator, TheEngineMeasuresInPointsWithTheFramesTimeWhileTheDesktopKeepsCounts) {
+    FrameTranslator translator(7, 1000.0 / 1600.0); // a 1600 dpi mouse
+    Recorder sink;
+    std::vector<Event> offered;
+    sink.engine = [&](const Event& e) {
+        offered.push_back(e);
+        return true;
+    };
+    translator.translate(std::vector<input_event>{key(BTN_RIGHT, 1), rel(REL_X, 16)}, sink, 5000);
+    EXPECT_EQ(sink.take(),
+              (Log{"down", passed(key(BTN_RIGHT, 1)), "drag 10,0", passed(rel(REL_X, 16))}));
+    ASSERT_EQ(offered.size(), 2u);
+    for (const Event& e : offered) {
+        EXPECT_EQ(e.sourceDevice, 7u);
+        EXPECT_EQ(e.timestamp, 5000);
+    }
+    EXPECT_DOUBLE_EQ(offered[1].deltaX, 10.0);
+    const Event release = translator.releaseOnRemoval(9000);
+    EXPECT_EQ(release.type, EventType::rightMouseUp);
+    EXPECT_EQ(release.sourceDevice, 7u);
+}
+
 TEST(FrameTranslator, OnlyRealChangesOfTheRightButtonCount) {
     FrameTranslator translator;
     Recorder sink;

@@ -68,6 +68,10 @@ bool FakeEventServices::tapEnabled() const {
 }
 
 bool FakeEventServices::deliver(Event event) {
+    if (event.timestamp == 0)
+        event.timestamp = now;
+    if (event.sourceDevice == 0)
+        event.sourceDevice = source;
     if (!tapEnabled())
         return true;
     Event* result = callback_(TapProxy{}, event.type, &event, userInfo_);
@@ -89,6 +93,7 @@ bool FakeEventServices::rightDrag(double dx, double dy) {
     event.deltaX = dx;
     event.deltaY = dy;
     event.button = MouseButton::right;
+    now += dragInterval;
     return deliver(event);
 }
 

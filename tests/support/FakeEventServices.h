@@ -31,7 +31,9 @@ public:
 
     // Feeds one event through the live tap as the system would: returns
     // whether it was passed on (true) or swallowed (false). With no tap, or
-    // a disabled one, the event passes untouched.
+    // a disabled one, the event passes untouched. An event without a time
+    // stamp or a source gets `now` and `source`; each drag first moves `now`
+    // on by `dragInterval` (one drag per momentum tick, unless told else).
     bool deliver(Event event);
     bool rightDown(Point at = {});
     bool rightDrag(double dx, double dy);
@@ -45,6 +47,9 @@ public:
     bool failMouseEvents = false;
     bool failScrollEvents = false;
     Point pointer{100.0, 200.0};
+    std::int64_t now = 0;
+    std::int64_t dragInterval = 16'000'000;
+    std::uint64_t source = 1;
 
     // What happened.
     std::vector<Posted> posted;

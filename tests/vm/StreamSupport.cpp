@@ -38,8 +38,17 @@ double millisSince(Clock::time_point from, Clock::time_point to) {
 // output has been quiet for a while.
 using Stamps = std::vector<std::atomic<Clock::rep>>;
 
-void readNumbered(int output, long frames, const Stamps& writtenAt,
+std::size_t writtenCount(const Stamps& writtenAt) {
+    std::size_t n = 0;
+    while (n < writtenAt.size() && writtenAt[n].load() != 0)
+        ++n;
+    return n;
+}
+
+void readNumbered(int output, long frames, const Stamps& writtenAt, Clock::time_point start,
                   const std::atomic<bool>& writerDone, StreamResult& result) {
+    result.readAtMs.assign(static_cast<std::size_t>(frames), -1.0);
+    result.delayOfFrameMs.assign(static_cast<std::size_t>(frames), -1.0);
     long expected = 0;
     std::vector<bool> seen(static_cast<std::size_t>(frames), false);
     pollfd ready{output, POLLIN, 0};
@@ -79,10 +88,14 @@ void readNumbered(int output, long frames, const Stamps& writtenAt,
                 const Clock::time_point at(
                     Clock::duration(writtenAt[static_cast<std::size_t>(index)].load()));
                 result.delaysMs.push_back(millisSince(at, now));
+                result.readAtMs[static_cast<std::size_t>(index)] = millisSince(start, now);
+                result.delayOfFrameMs[static_cast<std::size_t>(index)] = millisSince(at, now);
             }
         }
     }
     result.dropped = std::count(seen.begin(), seen.end(), false);
+    // A stream that ended early sent fewer frames than it made room for.
+    result.dropped -= frames - static_cast<long>(writtenCount(writtenAt));
 }
 } // namespace
 
@@ -194,23 +207,25 @@ double StreamResult::percentileDelayMs(double p) const {
 
 std::vector<StreamResult> streamNumbered(const std::vector<Route>& routes, int hertz,
                                          double seconds,
-                                         const std::function<void(long)>& beforeFrame) {
+                                         const std::function<bool(long)>& beforeFrame) {
     const long frames = static_cast<long>(hertz * seconds);
     std::vector<StreamResult> results(routes.size());
     Stamps writtenAt(static_cast<std::size_t>(frames));
     std::atomic<bool> writerDone{false};
     std::vector<std::thread> readers;
-    for (std::size_t r = 0; r < routes.size(); ++r)
-        readers.emplace_back(
-            [&, r] { readNumbered(routes[r].output, frames, writtenAt, writerDone, results[r]); });
-
     const auto start = Clock::now();
+    for (std::size_t r = 0; r < routes.size(); ++r)
+        readers.emplace_back([&, r] {
+            readNumbered(routes[r].output, frames, writtenAt, start, writerDone, results[r]);
+        });
+
     const auto due = [&](long i) {
         return start + std::chrono::nanoseconds(i * 1'000'000'000LL / hertz);
     };
     std::vector<input_event> batch;
     long i = 0;
-    while (i < frames) {
+    bool going = true;
+    while (i < frames && going) {
         const auto now = Clock::now();
         if (due(i) > now) {
             std::this_thread::sleep_until(due(i));
@@ -219,14 +234,16 @@ std::vector<StreamResult> streamNumbered(const std::vector<Route>& routes, int h
         const long first = i;
         batch.clear();
         for (int n = 0; n < 8 && i < frames && due(i) <= now; ++n, ++i) {
-            if (beforeFrame)
-                beforeFrame(i);
+            if (beforeFrame && !(going = beforeFrame(i)))
+                break;
             input_event ev[3]{};
             ev[0].type = EV_REL, ev[0].code = REL_X, ev[0].value = static_cast<int>(i % 1000 + 1);
             ev[1].type = EV_REL, ev[1].code = REL_Y, ev[1].value = static_cast<int>(i / 1000 + 1);
             ev[2].type = EV_SYN, ev[2].code = SYN_REPORT;
             batch.insert(batch.end(), ev, ev + 3);
         }
+        if (batch.empty())
+            break;
         const auto bytes = static_cast<ssize_t>(batch.size() * sizeof(input_event));
         for (std::size_t r = 0; r < routes.size(); ++r) {
             const Clock::time_point at = Clock::now();

@@ -51,6 +51,10 @@ struct StreamResult {
     double seconds = 0.0;
     // Per received frame: milliseconds from writing it to reading it back.
     std::vector<double> delaysMs;
+    // Per frame sent: when it was read back, in milliseconds from the
+    // stream's start, and its delay; negative for a frame never read.
+    std::vector<double> readAtMs;
+    std::vector<double> delayOfFrameMs;
 
     double maxDelayMs() const;
     double percentileDelayMs(double p) const;
@@ -58,13 +62,14 @@ struct StreamResult {
 
 // Streams numbered frames at hertz for the given time to every route at
 // once (frame i goes to each route together), reading each output on a
-// thread of its own. beforeFrame(i) runs before frame i is written. An
+// thread of its own. beforeFrame(i) runs before frame i is written; the
+// stream ends early when it returns false. An
 // emulated VM cannot wake the writer at every frame: frames that fell due
 // meanwhile go out together, at most 8 per write, as a mouse's own burst
 // after a late USB poll would.
 std::vector<StreamResult> streamNumbered(const std::vector<Route>& routes, int hertz,
                                          double seconds,
-                                         const std::function<void(long)>& beforeFrame = {});
+                                         const std::function<bool(long)>& beforeFrame = {});
 
 double percentile(std::vector<double> values, double p);
 

@@ -80,6 +80,7 @@ TEST(InterfaceBlockedTest, EveryFrameStillPassesInOrderAndAtOnce) {
                                1000, 2.0, [&](long frame) {
                                    if (frame == c.atFrame)
                                        rig.host->send("block " + std::to_string(c.blockMs));
+                                   return true;
                                });
             const StreamResult& layer = results[0];
             const StreamResult& plain = results[1];

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <unistd.h>
 
 namespace quillmere::input {
@@ -70,11 +71,10 @@ bool isEligibleMouse(udev_device* device) {
            bitmapHasBit(key, BTN_RIGHT);
 }
 
-std::vector<std::string> eligibleMouseNodes(udev* context) {
-    std::vector<std::string> nodes;
+void forEachEligibleMouse(udev* context, const std::function<void(udev_device*)>& take) {
     udev_enumerate* enumerate = udev_enumerate_new(context);
     if (!enumerate)
-        return nodes;
+        return;
     udev_enumerate_add_match_subsystem(enumerate, "input");
     udev_enumerate_add_match_sysname(enumerate, "event*");
     udev_enumerate_add_match_property(enumerate, "ID_INPUT_MOUSE", "1");
@@ -86,11 +86,64 @@ std::vector<std::string> eligibleMouseNodes(udev* context) {
         if (!device)
             continue;
         if (isEligibleMouse(device))
-            nodes.emplace_back(udev_device_get_devnode(device));
+            take(device);
         udev_device_unref(device);
     }
     udev_enumerate_unref(enumerate);
+}
+
+std::vector<std::string> eligibleMouseNodes(udev* context) {
+    std::vector<std::string> nodes;
+    forEachEligibleMouse(
+        context, [&](udev_device* device) { nodes.emplace_back(udev_device_get_devnode(device)); });
     return nodes;
+}
+
+Resolution mouseResolution(const char* property) {
+    Resolution result;
+    if (!property)
+        return result;
+    // Entries "DPI" or "DPI@HZ", separated by blanks; "*" marks the default.
+    int chosen = 0;
+    bool starred = false;
+    std::string_view rest(property);
+    while (!rest.empty()) {
+        const std::size_t begin = rest.find_first_not_of(' ');
+        if (begin == std::string_view::npos)
+            break;
+        rest.remove_prefix(begin);
+        std::string_view entry = rest.substr(0, rest.find(' '));
+        rest.remove_prefix(entry.size());
+        const bool star = entry.front() == '*';
+        if (star)
+            entry.remove_prefix(1);
+        const std::string_view dpiText = entry.substr(0, entry.find('@'));
+        const std::string_view rateText =
+            dpiText.size() < entry.size() ? entry.substr(dpiText.size() + 1) : "1";
+        long dpi = 0;
+        long rate = 0;
+        const auto number = [](std::string_view text, long& value) {
+            if (text.empty() || text.size() > 9 ||
+                text.find_first_not_of("0123456789") != std::string_view::npos)
+                return false;
+            value = std::stol(std::string(text));
+            return true;
+        };
+        if (!number(dpiText, dpi) || !number(rateText, rate) || rate <= 0) {
+            result.problem = "is malformed";
+            return result;
+        }
+        if (!starred) {
+            chosen = static_cast<int>(dpi);
+            starred = star;
+        }
+    }
+    if (chosen <= 0 || chosen > 100000) {
+        result.problem = chosen <= 0 ? "gives no resolution above 0" : "is beyond 100000 dpi";
+        return result;
+    }
+    result.dpi = chosen;
+    return result;
 }
 
 bool udevIsRunning() {

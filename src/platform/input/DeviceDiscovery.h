@@ -5,6 +5,7 @@
 // and do not qualify. Quillmere's own virtual pointers carry a phys that
 // starts with "quillmere/" and are never taken.
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,8 +32,22 @@ bool hasMouseCapabilities(const libevdev* device);
 // this layer takes (udev marking, sysfs capabilities, not one of ours).
 bool isEligibleMouse(udev_device* device);
 
+// Every eligible mouse present now, as udev devices (valid during the call).
+void forEachEligibleMouse(udev* context, const std::function<void(udev_device*)>& take);
 // Device nodes (/dev/input/eventN) of every eligible mouse present now.
 std::vector<std::string> eligibleMouseNodes(udev* context);
+
+// A mouse's resolution, from udev's mouse hwdb (MOUSE_DPI): the entry marked
+// "*", or the single (else the last) one, as libinput reads it. Without the
+// property, or when it is unusable (malformed, not above 0, above 100000),
+// the 1000 that libinput assumes; `problem` then says what was wrong with a
+// value that was there.
+inline constexpr int defaultDpi = 1000;
+struct Resolution {
+    int dpi = defaultDpi;
+    std::string problem;
+};
+Resolution mouseResolution(const char* mouseDpiProperty);
 
 // Whether a udev daemon runs: without it no device is marked as a mouse and
 // nothing can be found or followed.

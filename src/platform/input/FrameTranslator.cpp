@@ -13,15 +13,23 @@ std::int32_t clampToInt32(std::int64_t value) {
         value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
-Event rightButtonEvent(EventType type) {
+} // namespace
+
+Event FrameTranslator::rightButtonEvent(EventType type, std::int64_t timestamp) const {
     Event event;
     event.type = type;
     event.button = MouseButton::right;
+    event.timestamp = timestamp;
+    event.sourceDevice = source_;
     return event;
 }
-} // namespace
 
-void FrameTranslator::translate(std::span<const input_event> frame, FrameSink& sink) {
+Event FrameTranslator::releaseOnRemoval(std::int64_t timestamp) const {
+    return rightButtonEvent(EventType::rightMouseUp, timestamp);
+}
+
+void FrameTranslator::translate(std::span<const input_event> frame, FrameSink& sink,
+                                std::int64_t timestamp) {
     motion_.clear();
     std::int64_t sumX = 0;
     std::int64_t sumY = 0;
@@ -33,8 +41,8 @@ void FrameTranslator::translate(std::span<const input_event> frame, FrameSink& s
             if (ev.value == 2 || down == rightDown_)
                 continue;
             rightDown_ = down;
-            Event event =
-                rightButtonEvent(down ? EventType::rightMouseDown : EventType::rightMouseUp);
+            Event event = rightButtonEvent(
+                down ? EventType::rightMouseDown : EventType::rightMouseUp, timestamp);
             if (sink.offer(event))
                 sink.pass(makeEvent(EV_KEY, BTN_RIGHT, down ? 1 : 0));
         } else if (ev.type == EV_REL && (ev.code == REL_X || ev.code == REL_Y)) {
@@ -51,9 +59,9 @@ void FrameTranslator::translate(std::span<const input_event> frame, FrameSink& s
     }
     if (sumX == 0 && sumY == 0)
         return; // no movement, no drag
-    Event drag = rightButtonEvent(EventType::rightMouseDragged);
-    drag.deltaX = static_cast<double>(sumX);
-    drag.deltaY = static_cast<double>(sumY);
+    Event drag = rightButtonEvent(EventType::rightMouseDragged, timestamp);
+    drag.deltaX = static_cast<double>(sumX) * pointsPerCount_;
+    drag.deltaY = static_cast<double>(sumY) * pointsPerCount_;
     if (!sink.offer(drag))
         return;
     if (sumX != 0)

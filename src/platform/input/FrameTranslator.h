@@ -48,8 +48,19 @@ public:
 
 class FrameTranslator {
 public:
-    // frame: the events of one frame without the closing SYN_REPORT.
-    void translate(std::span<const input_event> frame, FrameSink& sink);
+    // source: the device's id, which its engine events carry. pointsPerCount:
+    // 1000 / the device's resolution in dots per inch, so that the engine
+    // measures in points as the desktop normalises pointer motion; what
+    // passes through stays in the device's counts.
+    explicit FrameTranslator(std::uint64_t source = 0, double pointsPerCount = 1.0)
+        : source_(source), pointsPerCount_(pointsPerCount) {}
+
+    // frame: the events of one frame without the closing SYN_REPORT;
+    // timestamp: when it happened (monotonic nanoseconds).
+    void translate(std::span<const input_event> frame, FrameSink& sink, std::int64_t timestamp = 0);
+    // The release the device makes when it goes away with the right button
+    // held, for the engine (the kernel releases its buttons the same way).
+    Event releaseOnRemoval(std::int64_t timestamp) const;
 
     // The right button as the frames so far left it.
     bool rightDown() const { return rightDown_; }
@@ -57,6 +68,10 @@ public:
     void reset() { rightDown_ = false; }
 
 private:
+    Event rightButtonEvent(EventType type, std::int64_t timestamp) const;
+
+    std::uint64_t source_;
+    double pointsPerCount_;
     bool rightDown_ = false;
     // Motion of the current frame, kept for passing it on unchanged.
     std::vector<input_event> motion_;

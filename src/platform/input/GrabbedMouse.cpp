@@ -19,6 +19,17 @@ void logLine(const std::string& text) {
     Log::write("[Quillmere] " + text);
 }
 
+std::int64_t nanoseconds(const input_event& event) {
+    return static_cast<std::int64_t>(event.input_event_sec) * 1'000'000'000 +
+           static_cast<std::int64_t>(event.input_event_usec) * 1000;
+}
+
+std::int64_t now() {
+    timespec moment{};
+    clock_gettime(CLOCK_MONOTONIC, &moment);
+    return static_cast<std::int64_t>(moment.tv_sec) * 1'000'000'000 + moment.tv_nsec;
+}
+
 bool stampedBefore(const input_event& event, const timespec& moment) {
     const auto sec = static_cast<long long>(event.input_event_sec);
     const auto usec = static_cast<long long>(event.input_event_usec);
@@ -28,9 +39,10 @@ bool stampedBefore(const input_event& event, const timespec& moment) {
 }
 } // namespace
 
-std::shared_ptr<GrabbedMouse> GrabbedMouse::open(const std::string& node,
+std::shared_ptr<GrabbedMouse> GrabbedMouse::open(const Identity& identity,
                                                  const std::string& uinputPath, MouseOwner& owner,
                                                  EventLoop& loop) {
+    const std::string& node = identity.node;
     const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         logLine("cannot open " + node + ": " + std::strerror(errno));
@@ -50,7 +62,7 @@ std::shared_ptr<GrabbedMouse> GrabbedMouse::open(const std::string& node,
     // Monotonic stamps can be compared with the moment of the grab.
     libevdev_set_clock_id(device, CLOCK_MONOTONIC);
     std::shared_ptr<GrabbedMouse> mouse(
-        new GrabbedMouse(node, uinputPath, fd, device, owner, loop));
+        new GrabbedMouse(identity, uinputPath, fd, device, owner, loop));
     if (!loop.watch(fd, [weak = std::weak_ptr<GrabbedMouse>(mouse)] {
             if (const std::shared_ptr<GrabbedMouse> alive = weak.lock())
                 alive->onReadable();
@@ -61,10 +73,10 @@ std::shared_ptr<GrabbedMouse> GrabbedMouse::open(const std::string& node,
     return mouse;
 }
 
-GrabbedMouse::GrabbedMouse(std::string node, std::string uinputPath, int fd, libevdev* device,
-                           MouseOwner& owner, EventLoop& loop)
-    : node_(std::move(node)), uinputPath_(std::move(uinputPath)), fd_(fd), device_(device),
-      owner_(owner), loop_(loop) {
+GrabbedMouse::GrabbedMouse(const Identity& identity, std::string uinputPath, int fd,
+                           libevdev* device, MouseOwner& owner, EventLoop& loop)
+    : node_(identity.node), id_(identity.id), uinputPath_(std::move(uinputPath)), fd_(fd),
+      device_(device), owner_(owner), loop_(loop), translator_(identity.id, 1000.0 / identity.dpi) {
     frame_.reserve(32);
 }
 
@@ -179,7 +191,7 @@ void GrabbedMouse::readFrames() {
             if (ev.code != SYN_REPORT)
                 continue;
             if (!stampedBefore(ev, grabbedAt_)) {
-                translator_.translate(frame_, *this);
+                translator_.translate(frame_, *this, nanoseconds(ev));
                 if (pointer_)
                     pointer_->endFrame();
             }
@@ -221,7 +233,7 @@ void GrabbedMouse::resync() {
         vanish();
         return;
     }
-    translator_.translate(frame_, *this);
+    translator_.translate(frame_, *this, now());
     if (pointer_)
         pointer_->endFrame();
     frame_.clear();
@@ -230,7 +242,15 @@ void GrabbedMouse::resync() {
 void GrabbedMouse::vanish() {
     if (status_ == Status::closed)
         return;
+    const bool rightHeld = status_ == Status::grabbed && translator_.rightDown();
     close();
+    // Gone with the right button held: as the kernel releases a vanished
+    // device's buttons, the engine gets the release, so that the gesture
+    // ends with the mouse (what it still posts has nowhere to go).
+    if (rightHeld) {
+        Event release = translator_.releaseOnRemoval(now());
+        owner_.offer(*this, release);
+    }
     owner_.vanished(*this);
 }
 

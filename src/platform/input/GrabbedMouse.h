@@ -11,6 +11,7 @@
 
 #include <linux/input.h>
 
+#include <cstdint>
 #include <ctime>
 #include <memory>
 #include <span>
@@ -41,10 +42,17 @@ public:
         closed,  // released for good
     };
 
+    // What a mouse is: its node, the id its engine events carry, and its
+    // resolution (see DeviceDiscovery.h).
+    struct Identity {
+        std::string node;
+        std::uint64_t id = 0;
+        int dpi = 1000;
+    };
     // Opens a node for reading; nullptr (and a logged line) when it cannot be
     // opened, nullptr without a line when it is not a mouse this layer takes.
     // Virtual pointers are made through the uinput node at uinputPath.
-    static std::shared_ptr<GrabbedMouse> open(const std::string& node,
+    static std::shared_ptr<GrabbedMouse> open(const Identity& identity,
                                               const std::string& uinputPath, MouseOwner& owner,
                                               EventLoop& loop);
     ~GrabbedMouse() override;
@@ -65,11 +73,12 @@ public:
 
     Status status() const { return status_; }
     const std::string& node() const { return node_; }
+    std::uint64_t id() const { return id_; }
     // The virtual pointer's node while grabbed, else empty.
     std::string virtualNode() const;
 
 private:
-    GrabbedMouse(std::string node, std::string uinputPath, int fd, libevdev* device,
+    GrabbedMouse(const Identity& identity, std::string uinputPath, int fd, libevdev* device,
                  MouseOwner& owner, EventLoop& loop);
     void onReadable();
     // Reads what is queued while not grabbed (the desktop sees it anyway);
@@ -84,6 +93,7 @@ private:
     bool offer(Event& event) override;
 
     std::string node_;
+    std::uint64_t id_;
     std::string uinputPath_;
     int fd_ = -1;
     libevdev* device_ = nullptr;

@@ -116,8 +116,7 @@ void LinuxEventServices::activate() {
         udev_monitor_unref(monitor_);
         monitor_ = nullptr;
     }
-    for (const std::string& node : input::eligibleMouseNodes(udev_))
-        addDevice(node);
+    input::forEachEligibleMouse(udev_, [this](udev_device* device) { addDevice(device); });
 }
 
 void LinuxEventServices::deactivate() {
@@ -135,13 +134,21 @@ void LinuxEventServices::deactivate() {
     mice_.clear();
     for (auto& [node, mouse] : mice)
         mouse->close();
-    gestureMouse_.reset();
 }
 
-void LinuxEventServices::addDevice(const std::string& node) {
-    if (!active_ || mice_.count(node))
+void LinuxEventServices::addDevice(udev_device* device) {
+    const char* devnode = udev_device_get_devnode(device);
+    if (!active_ || !devnode || mice_.count(devnode))
         return;
-    std::shared_ptr<GrabbedMouse> mouse = GrabbedMouse::open(node, uinputPath_, *this, loop_);
+    const std::string node = devnode;
+    const char* dpiProperty = udev_device_get_property_value(device, "MOUSE_DPI");
+    const input::Resolution resolution = input::mouseResolution(dpiProperty);
+    if (!resolution.problem.empty())
+        Log::write("[Quillmere] " + node + ": MOUSE_DPI \"" + dpiProperty + "\" " +
+                   resolution.problem + "; " + std::to_string(input::defaultDpi) +
+                   " dpi is assumed");
+    std::shared_ptr<GrabbedMouse> mouse =
+        GrabbedMouse::open({node, nextMouseId_++, resolution.dpi}, uinputPath_, *this, loop_);
     if (!mouse)
         return;
     mice_.emplace(node, mouse);
@@ -170,7 +177,7 @@ void LinuxEventServices::onMonitorReadable() {
         const char* node = udev_device_get_devnode(device);
         if (action && node) {
             if (std::strcmp(action, "add") == 0 && input::isEligibleMouse(device))
-                addDevice(node);
+                addDevice(device);
             else if (std::strcmp(action, "remove") == 0)
                 removeDevice(node);
         }
@@ -190,9 +197,7 @@ void LinuxEventServices::retryWaiting() {
         retryTimer_.reset(); // a tick may end its own timer
 }
 
-bool LinuxEventServices::offer(GrabbedMouse& mouse, Event& event) {
-    if (event.type == EventType::rightMouseDown)
-        gestureMouse_ = mouse.weak_from_this();
+bool LinuxEventServices::offer(GrabbedMouse&, Event& event) {
     if (!tap_ || !tap_->isEnabled() || !callback_ || (mask_ & eventMaskBit(event.type)) == 0)
         return true;
     Event* result = callback_(TapProxy{this}, event.type, &event, userInfo_);
@@ -226,9 +231,13 @@ std::optional<Event> LinuxEventServices::createScrollWheelEvent(ScrollUnit units
 }
 
 void LinuxEventServices::post(TapLocation, const Event& event) {
-    const std::shared_ptr<GrabbedMouse> mouse = gestureMouse_.lock();
-    // A gesture whose mouse is gone (unplugged, or the tap was disabled)
-    // has nowhere to go: what it posts is dropped.
+    // What the engine posts goes out of the mouse whose gesture it belongs
+    // to. A gesture whose mouse is gone (unplugged, or the tap was
+    // disabled) has nowhere to go: what it posts is dropped.
+    GrabbedMouse* mouse = nullptr;
+    for (const auto& [node, candidate] : mice_)
+        if (candidate->id() == event.sourceDevice)
+            mouse = candidate.get();
     if (!mouse || mouse->status() != GrabbedMouse::Status::grabbed)
         return;
     scratch_.clear();

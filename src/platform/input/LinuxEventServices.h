@@ -6,9 +6,11 @@
 // virtual pointer of its own. Right-button presses, releases and right drags
 // go through the tap callback; what it passes is written unchanged to the
 // mouse's virtual pointer, what it swallows is dropped. Everything else the
-// mouse reports passes straight through. What the engine posts goes to the
-// virtual pointer of the mouse whose right button went down last, that is
-// the one that started the gesture. Mice are followed on hot-plug with a
+// mouse reports passes straight through. The engine sees each mouse's
+// movement in points (its counts scaled by its resolution, MOUSE_DPI) with
+// the kernel's time stamps, and knows each mouse by an id: what it posts for
+// a gesture carries the id of the mouse that started it and goes out of
+// that mouse's virtual pointer. Mice are followed on hot-plug with a
 // libudev monitor. Disabling the tap releases every button a virtual pointer
 // holds, ungrabs the mice and destroys the virtual pointers.
 //
@@ -30,6 +32,7 @@
 
 struct udev;
 struct udev_monitor;
+struct udev_device;
 
 namespace quillmere {
 
@@ -79,7 +82,7 @@ private:
 
     void activate();
     void deactivate();
-    void addDevice(const std::string& node);
+    void addDevice(udev_device* device);
     void removeDevice(const std::string& node);
     void onMonitorReadable();
     void retryWaiting();
@@ -95,7 +98,7 @@ private:
     udev_monitor* monitor_ = nullptr;
     std::unique_ptr<RepeatingTimer> retryTimer_;
     std::map<std::string, std::shared_ptr<input::GrabbedMouse>> mice_;
-    std::weak_ptr<input::GrabbedMouse> gestureMouse_;
+    std::uint64_t nextMouseId_ = 1;
     bool active_ = false;
 
     Tap* tap_ = nullptr;
