@@ -5,8 +5,10 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <thread>
 #include <tuple>
 
 namespace quillmere::vmtest {
@@ -20,17 +22,21 @@ class FeelTest : public InputLayerTest {
 protected:
     // udev gives the fake mice named "... dpiN ..." a MOUSE_DPI of N.
     static void SetUpTestSuite() {
+        std::filesystem::create_directories("/run/udev/rules.d");
         std::ofstream rules("/run/udev/rules.d/99-quillmere-test-dpi.rules");
         for (int dpi : resolutions)
-            rules << "SUBSYSTEM==\"input\", KERNEL==\"event*\", ATTRS{name}==\"*dpi" << dpi
-                  << "-*\", ENV{MOUSE_DPI}=\"" << dpi << "@1000\"\n";
+            rules << "SUBSYSTEM==\"input\", KERNEL==\"event*\", ATTRS{name}==\"*-dpi" << dpi
+                  << "\", ENV{MOUSE_DPI}=\"" << dpi << "@1000\"\n";
         rules.close();
         std::system("udevadm control --reload");
     }
 
     // Moves the mouse by millimetres, as whole counts the way its sensor
-    // reports them, in `frames` equal frames.
-    static void travel(FakeMouse& mouse, int dpi, double mmX, double mmY, int frames) {
+    // reports them, in `frames` equal frames a millisecond apart; what the
+    // virtual pointer makes of it is read all along, so that no reader
+    // queue overflows.
+    static void travel(FakeMouse& mouse, NodeReader& pointer, std::vector<Frame>& seen, int dpi,
+                       double mmX, double mmY, int frames) {
         const double countsX = mmX / 25.4 * dpi;
         const double countsY = mmY / 25.4 * dpi;
         long sentX = 0, sentY = 0;
@@ -40,7 +46,21 @@ protected:
             mouse.move(static_cast<int>(x - sentX), static_cast<int>(y - sentY));
             sentX = x;
             sentY = y;
+            std::this_thread::sleep_for(1ms);
+            for (Frame& frame : pointer.take())
+                seen.push_back(std::move(frame));
         }
+    }
+    // A press, the travel, the release: everything the virtual pointer made of it.
+    std::vector<Frame> gesture(FakeMouse& mouse, NodeReader& pointer, int dpi, double mmX,
+                               double mmY, int frames) {
+        std::vector<Frame> seen;
+        mouse.button(BTN_RIGHT, true);
+        travel(mouse, pointer, seen, dpi, mmX, mmY, frames);
+        mouse.button(BTN_RIGHT, false);
+        for (Frame& frame : drain(mouse, pointer))
+            seen.push_back(std::move(frame));
+        return seen;
     }
 };
 
@@ -54,10 +74,7 @@ TEST_F(FeelTest, TheSameMovementScrollsTheSameAndSmallOnesStayClicksAtEveryResol
         ASSERT_TRUE(pointer.isOpen());
 
         // 20 mm down: the same distance on the screen's scale at any resolution.
-        mouse->button(BTN_RIGHT, true);
-        travel(*mouse, dpi, 0.0, 20.0, 100);
-        mouse->button(BTN_RIGHT, false);
-        const auto frames = settle(pointer, 500ms);
+        const auto frames = gesture(*mouse, pointer, dpi, 0.0, 20.0, 100);
         const long scrolled = sumOf(frames, EV_REL, REL_WHEEL_HI_RES);
         EXPECT_TRUE(valuesOf(frames, EV_KEY, BTN_RIGHT).empty()) << describe(frames);
         if (reference == 0)
@@ -70,10 +87,7 @@ TEST_F(FeelTest, TheSameMovementScrollsTheSameAndSmallOnesStayClicksAtEveryResol
         // quarter millimetre is a drag.
         for (auto [mmX, mmY, click] : {std::tuple{0.1, 0.0, true}, std::tuple{-0.07, 0.07, true},
                                        std::tuple{0.0, -0.25, false}}) {
-            mouse->button(BTN_RIGHT, true);
-            travel(*mouse, dpi, mmX, mmY, 3);
-            mouse->button(BTN_RIGHT, false);
-            const auto seen = settle(pointer, 300ms);
+            const auto seen = gesture(*mouse, pointer, dpi, mmX, mmY, 3);
             const std::vector<int> clicked = click ? std::vector<int>{1, 0} : std::vector<int>{};
             EXPECT_EQ(valuesOf(seen, EV_KEY, BTN_RIGHT), clicked)
                 << mmX << "," << mmY << " mm: " << describe(seen);
