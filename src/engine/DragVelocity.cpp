@@ -6,8 +6,7 @@ namespace quillmere {
 
 namespace {
 std::size_t ringIndex(std::int64_t slot, std::size_t count) {
-    const auto n = static_cast<std::int64_t>(count);
-    return static_cast<std::size_t>(((slot % n) + n) % n);
+    return static_cast<std::size_t>(slot) & (count - 1);
 }
 } // namespace
 

@@ -32,7 +32,9 @@ public:
     std::pair<double, double> perTick() const;
 
 private:
-    static constexpr std::size_t slotCount = windowNs / slotNs + 1;
+    // A power of two above the window's slots, so that the ring index is a mask.
+    static constexpr std::size_t slotCount = 256;
+    static_assert(slotCount > windowNs / slotNs);
     std::array<double, slotCount> x_{};
     std::array<double, slotCount> y_{};
     std::int64_t start_ = 0;
