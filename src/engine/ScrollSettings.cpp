@@ -2,6 +2,8 @@
 
 #include <bit>
 #include <cmath>
+#include <string>
+#include <utility>
 
 namespace quillmere {
 
@@ -12,11 +14,15 @@ constexpr std::uint64_t vertical = 1 << 2;
 constexpr std::uint64_t horizontal = 1 << 3;
 constexpr std::uint64_t momentum = 1 << 4;
 constexpr std::uint64_t pixel = 1 << 5;
+constexpr std::uint64_t grabVirtual = 1 << 6;
+constexpr int gestureShift = 8; // the button, in the next byte
 
 std::uint64_t packFlags(const ScrollSettings& s) {
     return (s.diagonalScroll ? diagonal : 0) | (s.reverseScroll ? reverse : 0) |
            (s.enableVerticalScroll ? vertical : 0) | (s.enableHorizontalScroll ? horizontal : 0) |
-           (s.momentumScroll ? momentum : 0) | (s.usePixelScrolling ? pixel : 0);
+           (s.momentumScroll ? momentum : 0) | (s.usePixelScrolling ? pixel : 0) |
+           (s.grabVirtualDevices ? grabVirtual : 0) |
+           static_cast<std::uint64_t>(s.gestureButton) << gestureShift;
 }
 
 ScrollSettings unpack(std::uint64_t flags, std::uint64_t speed) {
@@ -27,6 +33,8 @@ ScrollSettings unpack(std::uint64_t flags, std::uint64_t speed) {
     s.enableHorizontalScroll = flags & horizontal;
     s.momentumScroll = flags & momentum;
     s.usePixelScrolling = flags & pixel;
+    s.grabVirtualDevices = flags & grabVirtual;
+    s.gestureButton = static_cast<GestureButton>(flags >> gestureShift & 0xff);
     s.scrollSpeed = std::bit_cast<double>(speed);
     return s;
 }
@@ -42,6 +50,15 @@ ScrollSettings ScrollSettings::from(const SettingsStore& store) {
         store.boolValue("enableHorizontalScroll").value_or(s.enableHorizontalScroll);
     s.momentumScroll = store.boolValue("momentumScroll").value_or(s.momentumScroll);
     s.usePixelScrolling = store.boolValue("usePixelScrolling").value_or(s.usePixelScrolling);
+    s.grabVirtualDevices = store.boolValue("grabVirtualDevices").value_or(false);
+    const std::string button = store.string("gestureButton").value_or("auto");
+    const std::pair<const char*, GestureButton> buttons[] = {{"right", GestureButton::right},
+                                                             {"middle", GestureButton::middle},
+                                                             {"back", GestureButton::back},
+                                                             {"forward", GestureButton::forward}};
+    for (const auto& [name, value] : buttons)
+        if (button == name)
+            s.gestureButton = value;
     const double speed = store.doubleValue("scrollSpeed");
     if (speed > 0.0 && std::isfinite(speed))
         s.scrollSpeed = speed;

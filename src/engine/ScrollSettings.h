@@ -14,6 +14,10 @@
 
 namespace quillmere {
 
+// Which button grabs and scrolls: "auto" follows the desktop's handedness
+// (right, or left for a left-handed pointer); the others name a button.
+enum class GestureButton : std::uint8_t { automatic, right, middle, back, forward };
+
 struct ScrollSettings {
     static constexpr double defaultScrollSpeed = 3.0;
 
@@ -24,10 +28,16 @@ struct ScrollSettings {
     bool momentumScroll = true;
     bool usePixelScrolling = true;
     double scrollSpeed = defaultScrollSpeed;
+    // For the input layer: take other programs' virtual devices too
+    // ("grabVirtualDevices"), and the gesture button ("gestureButton":
+    // "auto", "right", "middle", "back" or "forward"; "auto" when absent or
+    // unknown).
+    bool grabVirtualDevices = false;
+    GestureButton gestureButton = GestureButton::automatic;
 
-    // Reads every scroll setting from a store, each with its default: a
-    // Boolean key that holds no Boolean reads as its default; a speed that is
-    // not above 0 (absent included) or not finite reads as 3.0.
+    // Reads every setting from a store, each with its default: a Boolean key
+    // that holds no Boolean reads as its default; a speed that is not above 0
+    // (absent included) or not finite reads as 3.0.
     static ScrollSettings from(const SettingsStore& store);
 
     friend bool operator==(const ScrollSettings&, const ScrollSettings&) = default;

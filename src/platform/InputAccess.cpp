@@ -1,5 +1,6 @@
 #include "InputAccess.h"
 
+#include "engine/ScrollConfig.h"
 #include "input/DeviceDiscovery.h"
 
 #include <libudev.h>
@@ -23,7 +24,8 @@ std::vector<std::string> pointerNodes() {
     udev* context = udev_new();
     if (!context)
         return {};
-    std::vector<std::string> nodes = input::eligibleMouseNodes(context);
+    std::vector<std::string> nodes =
+        input::eligibleMouseNodes(context, ScrollConfig::current().grabVirtualDevices);
     udev_unref(context);
     return nodes;
 }

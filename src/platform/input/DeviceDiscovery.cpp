@@ -51,27 +51,58 @@ bool hasMouseCapabilities(const libevdev* device) {
            libevdev_has_event_code(device, EV_KEY, BTN_RIGHT);
 }
 
-bool isEligibleMouse(udev_device* device) {
-    const char* sysname = udev_device_get_sysname(device);
-    const char* node = udev_device_get_devnode(device);
-    if (!sysname || std::strncmp(sysname, "event", 5) != 0 || !node)
-        return false;
-    const char* mouse = udev_device_get_property_value(device, "ID_INPUT_MOUSE");
-    if (!mouse || std::strcmp(mouse, "1") != 0)
-        return false;
-    udev_device* parent = udev_device_get_parent_with_subsystem_devtype(device, "input", nullptr);
-    if (!parent)
-        return false;
-    const char* phys = udev_device_get_sysattr_value(parent, "phys");
-    if (phys && isOwnPhys(phys))
-        return false;
-    const char* rel = udev_device_get_sysattr_value(parent, "capabilities/rel");
-    const char* key = udev_device_get_sysattr_value(parent, "capabilities/key");
-    return rel && key && bitmapHasBit(rel, REL_X) && bitmapHasBit(rel, REL_Y) &&
-           bitmapHasBit(key, BTN_RIGHT);
+const char* reason(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::taken:
+        return "is taken";
+    case Verdict::notAPointer:
+        return "is no mouse with a right button";
+    case Verdict::ownPointer:
+        return "is one of Quillmere's own virtual pointers";
+    case Verdict::keyboard:
+        return "is a keyboard too";
+    case Verdict::pointingStick:
+        return "is a pointing stick";
+    case Verdict::otherProgramsDevice:
+        return "is another program's virtual device (grabVirtualDevices is off)";
+    case Verdict::absolutePointer:
+        return "moves absolutely";
+    }
+    return "";
 }
 
-void forEachEligibleMouse(udev* context, const std::function<void(udev_device*)>& take) {
+Verdict judge(udev_device* device, bool takeVirtualDevices) {
+    const auto property = [&](const char* name) {
+        const char* value = udev_device_get_property_value(device, name);
+        return value && std::strcmp(value, "1") == 0;
+    };
+    const char* sysname = udev_device_get_sysname(device);
+    if (!sysname || std::strncmp(sysname, "event", 5) != 0 || !udev_device_get_devnode(device) ||
+        !property("ID_INPUT_MOUSE"))
+        return Verdict::notAPointer;
+    udev_device* parent = udev_device_get_parent_with_subsystem_devtype(device, "input", nullptr);
+    if (!parent)
+        return Verdict::notAPointer;
+    if (const char* phys = udev_device_get_sysattr_value(parent, "phys"); phys && isOwnPhys(phys))
+        return Verdict::ownPointer;
+    if (property("ID_INPUT_KEYBOARD"))
+        return Verdict::keyboard;
+    if (property("ID_INPUT_POINTINGSTICK"))
+        return Verdict::pointingStick;
+    const char* rel = udev_device_get_sysattr_value(parent, "capabilities/rel");
+    const char* key = udev_device_get_sysattr_value(parent, "capabilities/key");
+    if (!rel || !bitmapHasBit(rel, REL_X) || !bitmapHasBit(rel, REL_Y))
+        return Verdict::absolutePointer;
+    if (!key || !bitmapHasBit(key, BTN_RIGHT))
+        return Verdict::notAPointer;
+    const char* path = udev_device_get_devpath(device);
+    if (!takeVirtualDevices && path && std::strncmp(path, "/devices/virtual/", 17) == 0)
+        return Verdict::otherProgramsDevice;
+    return Verdict::taken;
+}
+
+void forEachMouse(udev* context, bool takeVirtualDevices,
+                  const std::function<void(udev_device*, Verdict)>& visit) {
     udev_enumerate* enumerate = udev_enumerate_new(context);
     if (!enumerate)
         return;
@@ -85,17 +116,18 @@ void forEachEligibleMouse(udev* context, const std::function<void(udev_device*)>
             udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
         if (!device)
             continue;
-        if (isEligibleMouse(device))
-            take(device);
+        visit(device, judge(device, takeVirtualDevices));
         udev_device_unref(device);
     }
     udev_enumerate_unref(enumerate);
 }
 
-std::vector<std::string> eligibleMouseNodes(udev* context) {
+std::vector<std::string> eligibleMouseNodes(udev* context, bool takeVirtualDevices) {
     std::vector<std::string> nodes;
-    forEachEligibleMouse(
-        context, [&](udev_device* device) { nodes.emplace_back(udev_device_get_devnode(device)); });
+    forEachMouse(context, takeVirtualDevices, [&](udev_device* device, Verdict verdict) {
+        if (verdict == Verdict::taken)
+            nodes.emplace_back(udev_device_get_devnode(device));
+    });
     return nodes;
 }
 

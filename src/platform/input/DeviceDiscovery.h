@@ -1,9 +1,14 @@
 #pragma once
 // Which input devices the input layer takes over: event nodes that udev marks
 // as a mouse (ID_INPUT_MOUSE=1) and that move relatively (REL_X and REL_Y)
-// and have a right button. Touchpads and tablets report absolute positions
-// and do not qualify. Quillmere's own virtual pointers carry a phys that
-// starts with "quillmere/" and are never taken.
+// and have a right button, and none of these:
+//   - Quillmere's own virtual pointers (their phys starts with "quillmere/");
+//   - nodes that are keyboards too (taking them would route keystrokes);
+//   - pointing sticks (libinput pairs them with the touchpad);
+//   - other programs' virtual devices (under /devices/virtual: remappers,
+//     ydotool, game clients), unless the settings say to take them.
+// Touchpads, tablets and the absolute pointers of virtual machines do not
+// move relatively and are not taken either.
 
 #include <functional>
 #include <string>
@@ -28,14 +33,29 @@ bool bitmapHasBit(std::string_view bitmap, unsigned bit);
 // REL_X, REL_Y and BTN_RIGHT, as an opened device reports them.
 bool hasMouseCapabilities(const libevdev* device);
 
-// Whether a udev device of subsystem "input" is an event node of a mouse
-// this layer takes (udev marking, sysfs capabilities, not one of ours).
-bool isEligibleMouse(udev_device* device);
+// What the layer makes of an event node udev marks as a mouse.
+enum class Verdict {
+    taken,
+    notAPointer, // not marked as a mouse, no node, or no right button
+    ownPointer,
+    keyboard,
+    pointingStick,
+    otherProgramsDevice,
+    absolutePointer,
+};
+// The reason a verdict gives for leaving a mouse alone, for the log.
+const char* reason(Verdict verdict);
+Verdict judge(udev_device* device, bool takeVirtualDevices);
+inline bool isEligibleMouse(udev_device* device, bool takeVirtualDevices = false) {
+    return judge(device, takeVirtualDevices) == Verdict::taken;
+}
 
-// Every eligible mouse present now, as udev devices (valid during the call).
-void forEachEligibleMouse(udev* context, const std::function<void(udev_device*)>& take);
-// Device nodes (/dev/input/eventN) of every eligible mouse present now.
-std::vector<std::string> eligibleMouseNodes(udev* context);
+// Every event node marked as a mouse, with its verdict (the device is valid
+// during the call).
+void forEachMouse(udev* context, bool takeVirtualDevices,
+                  const std::function<void(udev_device*, Verdict)>& visit);
+// Device nodes (/dev/input/eventN) of every mouse the layer takes.
+std::vector<std::string> eligibleMouseNodes(udev* context, bool takeVirtualDevices = false);
 
 // A mouse's resolution, from udev's mouse hwdb (MOUSE_DPI): the entry marked
 // "*", or the single (else the last) one, as libinput reads it. Without the

@@ -34,7 +34,7 @@ void FrameTranslator::translate(std::span<const input_event> frame, FrameSink& s
     std::int64_t sumX = 0;
     std::int64_t sumY = 0;
     for (const input_event& ev : frame) {
-        if (ev.type == EV_KEY && ev.code == BTN_RIGHT) {
+        if (ev.type == EV_KEY && ev.code == gestureCode_) {
             // Only real changes count: a repeat or a value the button already
             // has (possible after a resync) is dropped, as the kernel would.
             const bool down = ev.value != 0;
@@ -44,7 +44,7 @@ void FrameTranslator::translate(std::span<const input_event> frame, FrameSink& s
             Event event = rightButtonEvent(
                 down ? EventType::rightMouseDown : EventType::rightMouseUp, timestamp);
             if (sink.offer(event))
-                sink.pass(makeEvent(EV_KEY, BTN_RIGHT, down ? 1 : 0));
+                sink.pass(makeEvent(EV_KEY, gestureCode_, down ? 1 : 0));
         } else if (ev.type == EV_REL && (ev.code == REL_X || ev.code == REL_Y)) {
             motion_.push_back(ev);
             (ev.code == REL_X ? sumX : sumY) += ev.value;

@@ -1,8 +1,10 @@
 #pragma once
 // Turns one evdev frame of a grabbed mouse (its events up to SYN_REPORT) into
-// what the engine and the desktop get: right-button presses and releases and
-// right drags become engine events, everything else is passed through in its
-// original order. Pure code: no devices, testable anywhere.
+// what the engine and the desktop get: presses and releases of the gesture
+// button (the right button, or another, see setGestureButton()) and drags
+// with it held become the engine's right-button events, everything else is
+// passed through in its original order. Pure code: no devices, testable
+// anywhere.
 //
 // Order inside a frame: button changes are taken in the order they come, and
 // the frame's motion counts as having happened after them, that is with the
@@ -62,16 +64,25 @@ public:
     // held, for the engine (the kernel releases its buttons the same way).
     Event releaseOnRemoval(std::int64_t timestamp) const;
 
-    // The right button as the frames so far left it.
+    // The gesture button as the frames so far left it.
     bool rightDown() const { return rightDown_; }
     // Back to "no button down", for a freshly grabbed device.
     void reset() { rightDown_ = false; }
+    // The button that grabs and scrolls (an evdev code, BTN_RIGHT at first).
+    // A change waits while the current one is held, so that no gesture is
+    // cut in half.
+    void setGestureButton(std::uint16_t code) {
+        if (!rightDown_)
+            gestureCode_ = code;
+    }
+    std::uint16_t gestureButton() const { return gestureCode_; }
 
 private:
     Event rightButtonEvent(EventType type, std::int64_t timestamp) const;
 
     std::uint64_t source_;
     double pointsPerCount_;
+    std::uint16_t gestureCode_ = BTN_RIGHT;
     bool rightDown_ = false;
     // Motion of the current frame, kept for passing it on unchanged.
     std::vector<input_event> motion_;

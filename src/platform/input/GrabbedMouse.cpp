@@ -150,8 +150,8 @@ void GrabbedMouse::onReadable() {
     // The loop's handler holds a reference: the owner may drop this mouse
     // while an engine callback runs.
     if (status_ == Status::waiting) {
-        if (!drain()) {
-            vanish();
+        if (const int error = drain(); error != 0) {
+            vanish(error);
             return;
         }
         tryGrab();
@@ -162,7 +162,7 @@ void GrabbedMouse::onReadable() {
         readFrames();
 }
 
-bool GrabbedMouse::drain() {
+int GrabbedMouse::drain() {
     input_event ev{};
     for (;;) {
         int rc = libevdev_next_event(device_, LIBEVDEV_READ_FLAG_NORMAL, &ev);
@@ -173,13 +173,18 @@ bool GrabbedMouse::drain() {
                 continue; // in sync again; read on
         }
         if (rc == -EAGAIN)
-            return true;
+            return 0;
         if (rc < 0)
-            return false;
+            return rc;
     }
 }
 
 void GrabbedMouse::readFrames() {
+    // The gesture button may have changed (settings, the desktop's
+    // handedness); never to one the pointer holds down now.
+    const std::uint16_t wanted = owner_.gestureButton(*this);
+    if (wanted != translator_.gestureButton() && !pointer_->holds(wanted))
+        translator_.setGestureButton(wanted);
     input_event ev{};
     for (;;) {
         const int rc = libevdev_next_event(device_, LIBEVDEV_READ_FLAG_NORMAL, &ev);
@@ -205,7 +210,7 @@ void GrabbedMouse::readFrames() {
         } else if (rc == -EAGAIN) {
             break;
         } else {
-            vanish();
+            vanish(rc);
             return;
         }
     }
@@ -230,7 +235,7 @@ void GrabbedMouse::resync() {
     }
     if (rc != -EAGAIN && rc != LIBEVDEV_READ_STATUS_SUCCESS) {
         frame_.clear();
-        vanish();
+        vanish(rc);
         return;
     }
     translator_.translate(frame_, *this, now());
@@ -239,19 +244,26 @@ void GrabbedMouse::resync() {
     frame_.clear();
 }
 
-void GrabbedMouse::vanish() {
+void GrabbedMouse::closeEndingGesture() {
     if (status_ == Status::closed)
         return;
-    const bool rightHeld = status_ == Status::grabbed && translator_.rightDown();
+    const bool held = status_ == Status::grabbed && translator_.rightDown();
     close();
-    // Gone with the right button held: as the kernel releases a vanished
-    // device's buttons, the engine gets the release, so that the gesture
-    // ends with the mouse (what it still posts has nowhere to go).
-    if (rightHeld) {
+    if (held) {
         Event release = translator_.releaseOnRemoval(now());
         owner_.offer(*this, release);
     }
-    owner_.vanished(*this);
+}
+
+// Reading failed. A node that is still there had its descriptor revoked (the
+// session lost the seat): the owner may take it again later.
+void GrabbedMouse::vanish(int error) {
+    if (status_ == Status::closed)
+        return;
+    const bool revoked =
+        (error == -ENODEV || error == -EACCES) && ::access(node_.c_str(), F_OK) == 0;
+    closeEndingGesture();
+    owner_.vanished(*this, revoked);
 }
 
 void GrabbedMouse::post(std::span<const input_event> events) {

@@ -30,8 +30,11 @@ public:
     virtual ~MouseOwner() = default;
     // A right-button event for the engine; true when it is passed on.
     virtual bool offer(GrabbedMouse& mouse, Event& event) = 0;
-    // The device node went away (unplugged); the mouse is already closed.
-    virtual void vanished(GrabbedMouse& mouse) = 0;
+    // The device node went away (unplugged), or its descriptor was revoked
+    // while the node stayed; the mouse is already closed.
+    virtual void vanished(GrabbedMouse& mouse, bool revoked) = 0;
+    // The button that grabs and scrolls for this mouse now (an evdev code).
+    virtual std::uint16_t gestureButton(const GrabbedMouse& mouse) = 0;
 };
 
 class GrabbedMouse : public std::enable_shared_from_this<GrabbedMouse>, private FrameSink {
@@ -65,6 +68,11 @@ public:
     // Releases the buttons the virtual pointer holds, destroys it, ungrabs
     // and closes the node. Safe to call more than once.
     void close();
+    // close(), and a gesture of this mouse under way ends with it: the
+    // engine gets the release of the gesture button (as the kernel releases
+    // the buttons of a device that goes), and what it still posts for the
+    // gesture has nowhere to go.
+    void closeEndingGesture();
 
     // Writes one frame of posted events to the virtual pointer; dropped when
     // the mouse is not grabbed.
@@ -74,6 +82,10 @@ public:
     Status status() const { return status_; }
     const std::string& node() const { return node_; }
     std::uint64_t id() const { return id_; }
+    // "vendor:product:name" (numbers in decimal), as desktops key their
+    // per-device settings.
+    const std::string& deviceKey() const { return deviceKey_; }
+    std::uint16_t gestureButton() const { return translator_.gestureButton(); }
     // The virtual pointer's node while grabbed, else empty.
     std::string virtualNode() const;
 
@@ -82,11 +94,11 @@ private:
                  MouseOwner& owner, EventLoop& loop);
     void onReadable();
     // Reads what is queued while not grabbed (the desktop sees it anyway);
-    // false when the device is gone.
-    bool drain();
+    // the read error when the device is gone, else 0.
+    int drain();
     void readFrames();
     void resync();
-    void vanish();
+    void vanish(int error);
     bool anyKeyDown() const;
 
     void pass(const input_event& event) override;
@@ -94,6 +106,7 @@ private:
 
     std::string node_;
     std::uint64_t id_;
+    std::string deviceKey_;
     std::string uinputPath_;
     int fd_ = -1;
     libevdev* device_ = nullptr;

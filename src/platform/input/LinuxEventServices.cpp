@@ -2,6 +2,7 @@
 
 #include "DeviceDiscovery.h"
 #include "engine/Log.h"
+#include "engine/ScrollConfig.h"
 
 #include <libudev.h>
 
@@ -25,10 +26,8 @@ public:
         if (!services_ || on == enabled_)
             return;
         enabled_ = on;
-        if (on)
-            services_->activate();
-        else
-            services_->deactivate();
+        services_->tapOn_ = on;
+        services_->update();
     }
     bool isEnabled() const override { return enabled_; }
     // The services went away first: the tap is dead.
@@ -57,7 +56,58 @@ void LinuxEventServices::shutdown() {
     if (tap_)
         tap_->orphan();
     tap_ = nullptr;
+    tapOn_ = false;
     deactivate();
+}
+
+void LinuxEventServices::update() {
+    if (tapOn_ && sessionActive_)
+        activate();
+    else
+        deactivate();
+}
+
+void LinuxEventServices::setSessionActive(bool active) {
+    if (active == sessionActive_)
+        return;
+    sessionActive_ = active;
+    Log::write(active ? "[Quillmere] the session is active again: the mice are taken over"
+                      : "[Quillmere] the session is inactive: the mice are given back");
+    update();
+}
+
+void LinuxEventServices::setHandedness(input::Handedness handedness) {
+    handedness_ = std::move(handedness);
+}
+
+void LinuxEventServices::setStatusListener(StatusListener listener) {
+    statusListener_ = std::move(listener);
+}
+
+std::uint16_t LinuxEventServices::gestureButton(const GrabbedMouse& mouse) {
+    return input::gestureButtonCode(ScrollConfig::current().gestureButton, handedness_,
+                                    mouse.deviceKey());
+}
+
+// Whether any mouse is taken, told when it changes; when none is, once in
+// the log, with what was found and why each was left alone.
+void LinuxEventServices::reportStatus() {
+    const int taken = mice_.empty() ? 0 : 1;
+    if (taken == reportedTaken_)
+        return;
+    reportedTaken_ = taken;
+    std::string why;
+    if (!taken) {
+        why = "no mouse can be taken over";
+        const char* separator = ": ";
+        for (const auto& [node, what] : leftAlone_) {
+            why += separator + what;
+            separator = "; ";
+        }
+        Log::write("[Quillmere] " + why);
+    }
+    if (statusListener_)
+        statusListener_(taken != 0, why);
 }
 
 std::unique_ptr<EventTap> LinuxEventServices::tapCreate(TapLocation, TapPlacement,
@@ -92,6 +142,7 @@ std::unique_ptr<EventTap> LinuxEventServices::tapCreate(TapLocation, TapPlacemen
 void LinuxEventServices::detachTap(Tap* tap) {
     if (tap != tap_)
         return;
+    tapOn_ = false;
     deactivate();
     tap_ = nullptr;
     callback_ = nullptr;
@@ -116,7 +167,15 @@ void LinuxEventServices::activate() {
         udev_monitor_unref(monitor_);
         monitor_ = nullptr;
     }
-    input::forEachEligibleMouse(udev_, [this](udev_device* device) { addDevice(device); });
+    leftAlone_.clear();
+    input::forEachMouse(udev_, ScrollConfig::current().grabVirtualDevices,
+                        [this](udev_device* device, input::Verdict verdict) {
+                            if (verdict == input::Verdict::taken)
+                                addDevice(device);
+                            else
+                                leaveAlone(device, verdict);
+                        });
+    reportStatus();
 }
 
 void LinuxEventServices::deactivate() {
@@ -133,7 +192,19 @@ void LinuxEventServices::deactivate() {
     auto mice = std::move(mice_);
     mice_.clear();
     for (auto& [node, mouse] : mice)
-        mouse->close();
+        mouse->closeEndingGesture();
+    reportedTaken_ = -1; // nothing to say while nothing is meant to be taken
+}
+
+void LinuxEventServices::leaveAlone(udev_device* device, input::Verdict verdict) {
+    if (verdict == input::Verdict::notAPointer || verdict == input::Verdict::ownPointer)
+        return;
+    const char* node = udev_device_get_devnode(device);
+    udev_device* parent = udev_device_get_parent_with_subsystem_devtype(device, "input", nullptr);
+    const char* name = parent ? udev_device_get_sysattr_value(parent, "name") : nullptr;
+    if (node)
+        leftAlone_[node] =
+            std::string(node) + " (" + (name ? name : "?") + ") " + input::reason(verdict);
 }
 
 void LinuxEventServices::addDevice(udev_device* device) {
@@ -165,7 +236,8 @@ void LinuxEventServices::removeDevice(const std::string& node) {
         return;
     const std::shared_ptr<GrabbedMouse> mouse = found->second;
     mice_.erase(found);
-    mouse->close();
+    mouse->closeEndingGesture();
+    reportStatus();
 }
 
 void LinuxEventServices::onMonitorReadable() {
@@ -176,10 +248,18 @@ void LinuxEventServices::onMonitorReadable() {
         const char* action = udev_device_get_action(device);
         const char* node = udev_device_get_devnode(device);
         if (action && node) {
-            if (std::strcmp(action, "add") == 0 && input::isEligibleMouse(device))
-                addDevice(device);
-            else if (std::strcmp(action, "remove") == 0)
+            if (std::strcmp(action, "add") == 0) {
+                const input::Verdict verdict =
+                    input::judge(device, ScrollConfig::current().grabVirtualDevices);
+                if (verdict == input::Verdict::taken)
+                    addDevice(device);
+                else
+                    leaveAlone(device, verdict);
+                reportStatus();
+            } else if (std::strcmp(action, "remove") == 0) {
+                leftAlone_.erase(node);
                 removeDevice(node);
+            }
         }
         udev_device_unref(device);
     }
@@ -204,10 +284,16 @@ bool LinuxEventServices::offer(GrabbedMouse&, Event& event) {
     return listenOnly_ || result != nullptr;
 }
 
-void LinuxEventServices::vanished(GrabbedMouse& mouse) {
+void LinuxEventServices::vanished(GrabbedMouse& mouse, bool revoked) {
     const auto found = mice_.find(mouse.node());
     if (found != mice_.end() && found->second.get() == &mouse)
         mice_.erase(found);
+    // Taken again when the session is active again (activation scans anew).
+    if (revoked)
+        Log::write("[Quillmere] " + mouse.node() +
+                   " was taken from this session; it is taken again when the session is "
+                   "active again");
+    reportStatus();
 }
 
 std::optional<Event> LinuxEventServices::createEvent() {
@@ -248,8 +334,9 @@ void LinuxEventServices::post(TapLocation, const Event& event) {
     case EventType::leftMouseUp:
     case EventType::rightMouseUp:
         ev.type = EV_KEY;
+        // The engine's right button is the mouse's gesture button.
         ev.code = event.button == MouseButton::left    ? BTN_LEFT
-                  : event.button == MouseButton::right ? BTN_RIGHT
+                  : event.button == MouseButton::right ? mouse->gestureButton()
                                                        : BTN_MIDDLE;
         ev.value =
             event.type == EventType::leftMouseDown || event.type == EventType::rightMouseDown;

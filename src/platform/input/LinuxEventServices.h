@@ -20,11 +20,14 @@
 // carries the origin, and a click posted "at a point" lands where the
 // pointer is.
 
+#include "DeviceDiscovery.h"
 #include "EventLoop.h"
+#include "GestureButton.h"
 #include "GrabbedMouse.h"
 #include "engine/EventServices.h"
 #include "engine/Timer.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -73,6 +76,18 @@ public:
     std::vector<std::string> waitingNodes() const;
     bool isActive() const { return active_; }
 
+    // The login session's state: while it is inactive (another user has the
+    // seat, or the machine goes to sleep) every held button is released,
+    // every mouse given back and every virtual pointer gone; active again,
+    // the mice are taken again (if the tap is on). Active until told else.
+    void setSessionActive(bool active);
+    // The desktop's handedness, for mice whose gesture button follows it.
+    void setHandedness(input::Handedness handedness);
+    // Told on this thread whenever it changes whether any mouse is taken,
+    // with a line saying why not when none is.
+    using StatusListener = std::function<void(bool miceTaken, const std::string& why)>;
+    void setStatusListener(StatusListener listener);
+
     // How often mice that could not be grabbed yet are tried again.
     static constexpr int retryIntervalMs = 250;
 
@@ -80,8 +95,13 @@ private:
     class Tap;
     friend class Tap;
 
+    // Takes the mice when the tap is on and the session active, else lets
+    // them go.
+    void update();
     void activate();
     void deactivate();
+    void reportStatus();
+    void leaveAlone(udev_device* device, input::Verdict verdict);
     void addDevice(udev_device* device);
     void removeDevice(const std::string& node);
     void onMonitorReadable();
@@ -89,7 +109,8 @@ private:
     void detachTap(Tap* tap);
 
     bool offer(input::GrabbedMouse& mouse, Event& event) override;
-    void vanished(input::GrabbedMouse& mouse) override;
+    void vanished(input::GrabbedMouse& mouse, bool revoked) override;
+    std::uint16_t gestureButton(const input::GrabbedMouse& mouse) override;
 
     input::EventLoop& loop_;
     TimerFactory& timers_;
@@ -100,6 +121,13 @@ private:
     std::map<std::string, std::shared_ptr<input::GrabbedMouse>> mice_;
     std::uint64_t nextMouseId_ = 1;
     bool active_ = false;
+    bool tapOn_ = false;
+    bool sessionActive_ = true;
+    input::Handedness handedness_;
+    StatusListener statusListener_;
+    // The mice seen and left alone, with why ("node (name) reason").
+    std::map<std::string, std::string> leftAlone_;
+    int reportedTaken_ = -1; // -1: nothing reported yet
 
     Tap* tap_ = nullptr;
     TapCallback callback_ = nullptr;

@@ -13,15 +13,18 @@
 #include <linux/uinput.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace quillmere::input {
 
 namespace {
 
-// Copies the capabilities that matter for a pointer: buttons and keys,
-// relative axes, misc events and absolute axes (with their ranges), plus the
-// device properties.
-void copyCapabilities(const libevdev* source, libevdev* target) {
+// Copies what the mouse has: buttons and keys, relative axes, misc events
+// and absolute axes (with their ranges), and the device properties. The
+// engine's scrolling needs both wheels with their hi-res axes: what the
+// mouse lacks of them is added, and `mirror` says for which legacy wheel the
+// hi-res axis is an addition (its steps are then mirrored, see queue()).
+void copyCapabilities(const libevdev* source, libevdev* target, std::bitset<REL_CNT>& mirror) {
     for (unsigned type : {EV_KEY, EV_REL, EV_MSC}) {
         if (!libevdev_has_event_type(source, type))
             continue;
@@ -38,9 +41,14 @@ void copyCapabilities(const libevdev* source, libevdev* target) {
     for (unsigned prop = 0; prop <= INPUT_PROP_MAX; ++prop)
         if (libevdev_has_property(source, prop))
             libevdev_enable_property(target, prop);
-    for (unsigned code : {REL_WHEEL, REL_HWHEEL, REL_WHEEL_HI_RES, REL_HWHEEL_HI_RES})
-        libevdev_enable_event_code(target, EV_REL, code, nullptr);
-    libevdev_enable_event_code(target, EV_KEY, BTN_RIGHT, nullptr);
+    for (auto [legacy, hiRes] :
+         {std::pair{REL_WHEEL, REL_WHEEL_HI_RES}, std::pair{REL_HWHEEL, REL_HWHEEL_HI_RES}}) {
+        if (libevdev_has_event_code(source, EV_REL, legacy) &&
+            !libevdev_has_event_code(source, EV_REL, hiRes))
+            mirror.set(legacy);
+        libevdev_enable_event_code(target, EV_REL, legacy, nullptr);
+        libevdev_enable_event_code(target, EV_REL, hiRes, nullptr);
+    }
 }
 } // namespace
 
@@ -73,7 +81,8 @@ VirtualPointer::create(const libevdev* source, const std::string& uinputPath, st
     libevdev_set_id_vendor(model, libevdev_get_id_vendor(source));
     libevdev_set_id_product(model, libevdev_get_id_product(source));
     libevdev_set_id_version(model, libevdev_get_id_version(source));
-    copyCapabilities(source, model);
+    std::bitset<REL_CNT> mirror;
+    copyCapabilities(source, model, mirror);
 
     libevdev_uinput* device = nullptr;
     const int rc = libevdev_uinput_create_from_device(model, fd, &device);
@@ -87,6 +96,7 @@ VirtualPointer::create(const libevdev* source, const std::string& uinputPath, st
     pointer->fd_ = fd;
     pointer->device_ = device;
     pointer->pending_.reserve(64);
+    pointer->mirror_ = mirror;
     return pointer;
 }
 
@@ -97,6 +107,16 @@ VirtualPointer::~VirtualPointer() {
 }
 
 void VirtualPointer::queue(const input_event& event) {
+    // A wheel step of a mouse without hi-res axes comes with its hi-res
+    // value, as hi-res mice report both: libinput then counts each step
+    // once, before and after the engine's own scrolling.
+    if (event.type == EV_REL && event.code < REL_CNT && mirror_.test(event.code))
+        queueAsIs(makeEvent(EV_REL, event.code == REL_WHEEL ? REL_WHEEL_HI_RES : REL_HWHEEL_HI_RES,
+                            event.value * 120));
+    queueAsIs(event);
+}
+
+void VirtualPointer::queueAsIs(const input_event& event) {
     if (event.type == EV_KEY && event.code < KEY_CNT && event.value != 2)
         held_.set(event.code, event.value != 0);
     pending_.push_back(event);
@@ -155,7 +175,7 @@ bool VirtualPointer::write(const input_event* events, std::size_t count) {
 bool VirtualPointer::writeFrame(std::span<const input_event> events) {
     endFrame();
     for (const input_event& event : events)
-        queue(event);
+        queueAsIs(event);
     return flush();
 }
 
@@ -163,7 +183,7 @@ void VirtualPointer::releaseButtons() {
     endFrame();
     for (std::size_t code = 0; code < held_.size(); ++code)
         if (held_.test(code))
-            queue(makeEvent(EV_KEY, static_cast<std::uint16_t>(code), 0));
+            queueAsIs(makeEvent(EV_KEY, static_cast<std::uint16_t>(code), 0));
     flush();
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 // The uinput device that stands in for one grabbed mouse. It copies the
-// mouse's name, bus type, vendor, product, version and capabilities (plus
-// both wheels with their hi-res axes), so per-device desktop settings and
-// hwdb entries keep applying, and its phys is "quillmere/" followed by the
-// mouse's, which is how Quillmere knows its own devices.
+// mouse's name, bus type, vendor, product, version and capabilities, so that
+// per-device desktop settings apply and the package's udev rule gives it the
+// mouse's hwdb entries; what the engine's scrolling needs and the mouse
+// lacks (a wheel, hi-res axes) is added. Its phys is "quillmere/" followed by
+// the mouse's, which is how Quillmere knows its own devices.
 //
 // Output is buffered: queue() collects events, endFrame() closes a frame with
 // SYN_REPORT, flush() hands everything to the kernel: whole frames, at most
@@ -37,16 +38,18 @@ public:
     VirtualPointer(const VirtualPointer&) = delete;
     VirtualPointer& operator=(const VirtualPointer&) = delete;
 
+    // Queues an event the mouse made (wheel steps may be mirrored).
     void queue(const input_event& event);
     // Closes the frame being queued (nothing happens for an empty one).
     void endFrame();
     // Writes everything queued; returns false when the kernel refused it.
     bool flush();
     static constexpr std::size_t maximumEventsPerWrite = 64;
-    // A frame of its own, after everything queued so far.
+    // A frame of its own, after everything queued so far, as given.
     bool writeFrame(std::span<const input_event> events);
     // Writes a release for every button still held down, in one frame.
     void releaseButtons();
+    bool holds(std::uint16_t code) const { return code < KEY_CNT && held_.test(code); }
 
     // The event node, or an empty string when it cannot be found.
     std::string devnode() const;
@@ -54,6 +57,7 @@ public:
 private:
     VirtualPointer() = default;
     bool write(const input_event* events, std::size_t count);
+    void queueAsIs(const input_event& event);
 
     int fd_ = -1;
     libevdev_uinput* device_ = nullptr;
@@ -61,6 +65,8 @@ private:
     // Index in pending_ where the open frame begins.
     std::size_t frameStart_ = 0;
     std::bitset<KEY_CNT> held_;
+    // Legacy wheels whose hi-res axis the mouse lacks.
+    std::bitset<REL_CNT> mirror_;
     bool writeFailed_ = false;
 };
 
