@@ -9,6 +9,7 @@
 #include "platform/JsonSettingsStore.h"
 #include "platform/QuitSignals.h"
 #include "platform/Realtime.h"
+#include "platform/SessionWatcher.h"
 #include "platform/input/InputThread.h"
 
 #include <QApplication>
@@ -37,6 +38,11 @@ int main(int argc, char** argv) {
     input::InputThread input;
     Realtime::request(input.threadId());
     GrabScrollManager::installShared(input.services(), input.timers(), &input.loop());
+    // Another user taking the seat, or sleep, suspends the input layer.
+    SessionWatcher session;
+    QObject::connect(&session, &SessionWatcher::activeChanged, &session, [&input](bool active) {
+        input.loop().post([&input, active] { input.services().setSessionActive(active); });
+    });
 
     AppDelegate delegate;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
