@@ -21,10 +21,12 @@ namespace quillmere::vmtest {
 extern std::string hostProgram;
 
 class InputLayerTest : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         ScrollConfig::setDefaults(&store);
         store.setBool("momentumScroll", false);
+        // The fake mice are uinput devices, virtual devices themselves.
+        store.setBool("grabVirtualDevices", true);
         engine =
             std::make_unique<GrabScrollManager>(input.services(), input.timers(), &input.loop());
     }
@@ -52,12 +54,13 @@ protected:
     }
 
     // A fake mouse with a name and phys of its own for this test.
-    std::unique_ptr<FakeMouse> plug(const std::string& tag = "mouse") {
+    std::unique_ptr<FakeMouse> plug(const std::string& tag = "mouse",
+                                    MouseShape shape = {}) {
         const std::string id =
             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())
                 .substr(0, 40) +
             "-" + tag;
-        return std::make_unique<FakeMouse>("Fake " + id, "usb-fake/" + id + "/input0");
+        return std::make_unique<FakeMouse>("Fake " + id, "usb-fake/" + id + "/input0", shape);
     }
     bool grabbed(const FakeMouse& mouse) {
         const auto nodes = grabbedNodes();

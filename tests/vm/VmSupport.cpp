@@ -29,7 +29,7 @@ input_event makeEvent(std::uint16_t type, std::uint16_t code, std::int32_t value
     return ev;
 }
 
-FakeMouse::FakeMouse(const std::string& name, const std::string& phys) : phys_(phys) {
+FakeMouse::FakeMouse(const std::string& name, const std::string& phys, MouseShape shape) : phys_(phys) {
     libevdev* model = libevdev_new();
     libevdev_set_name(model, name.c_str());
     libevdev_set_phys(model, phys.c_str());
@@ -39,8 +39,21 @@ FakeMouse::FakeMouse(const std::string& name, const std::string& phys) : phys_(p
     libevdev_set_id_version(model, 0x0111);
     for (unsigned code : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE})
         libevdev_enable_event_code(model, EV_KEY, code, nullptr);
-    for (unsigned code : {REL_X, REL_Y, REL_WHEEL, REL_WHEEL_HI_RES})
-        libevdev_enable_event_code(model, EV_REL, code, nullptr);
+    libevdev_enable_event_code(model, EV_REL, REL_WHEEL, nullptr);
+    if (shape.hiResWheel)
+        libevdev_enable_event_code(model, EV_REL, REL_WHEEL_HI_RES, nullptr);
+    if (shape.absolute) {
+        input_absinfo range{};
+        range.maximum = 32767;
+        libevdev_enable_event_code(model, EV_ABS, ABS_X, &range);
+        libevdev_enable_event_code(model, EV_ABS, ABS_Y, &range);
+    } else {
+        libevdev_enable_event_code(model, EV_REL, REL_X, nullptr);
+        libevdev_enable_event_code(model, EV_REL, REL_Y, nullptr);
+    }
+    if (shape.keys)
+        for (unsigned code = KEY_ESC; code <= KEY_SLASH; ++code)
+            libevdev_enable_event_code(model, EV_KEY, code, nullptr);
     libevdev_enable_event_code(model, EV_MSC, MSC_SCAN, nullptr);
     libevdev_enable_property(model, INPUT_PROP_POINTER);
     // libevdev leaves the phys out: it is set on the uinput node first.

@@ -20,13 +20,21 @@ using Frame = std::vector<input_event>;
 
 input_event makeEvent(std::uint16_t type, std::uint16_t code, std::int32_t value);
 
+// What a fake mouse has besides three buttons: by default X/Y and a wheel
+// with its hi-res axis.
+struct MouseShape {
+    bool hiResWheel = true;
+    bool keys = false;     // a keyboard in the same node
+    bool absolute = false; // ABS_X/ABS_Y instead of REL_X/REL_Y, as a VM's tablet
+};
+
 // A mouse on "USB": left, right and middle buttons, X/Y and a wheel with
-// hi-res axes. Destroying it unplugs it.
+// hi-res axes (see MouseShape). Destroying it unplugs it.
 class FakeMouse {
 public:
     // phys is what the kernel reports for it; the virtual pointer that takes
     // its place has "quillmere/" in front.
-    FakeMouse(const std::string& name, const std::string& phys);
+    FakeMouse(const std::string& name, const std::string& phys, MouseShape shape = {});
     ~FakeMouse();
     FakeMouse(const FakeMouse&) = delete;
     FakeMouse& operator=(const FakeMouse&) = delete;

@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
     using namespace quillmere;
     QCoreApplication app(argc, argv);
     MemorySettingsStore store;
+    store.setBool("grabVirtualDevices", true); // the fake mice are uinput devices
     ScrollConfig::setDefaults(&store);
     input::InputThread input;
     GrabScrollManager engine(input.services(), input.timers(), &input.loop());

@@ -1,4 +1,5 @@
 // libinput as the consumer of a virtual pointer, the way a desktop sees it.
+#include "Libinput.h"
 #include "VmFixture.h"
 
 #include <QProcess>
@@ -12,37 +13,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct LibinputLog {
-    std::vector<int> verticalV120;
-    std::vector<int> horizontalV120;
-    int rightPressed = 0;
-    int rightReleased = 0;
-    bool clickAfterScrolls = true;
-};
-
-LibinputLog parse(const QString& output) {
-    LibinputLog log;
-    static const QRegularExpression vert(QStringLiteral("vert\\s+(-?[0-9.]+)/(-?[0-9.]+)"));
-    static const QRegularExpression horiz(QStringLiteral("horiz\\s+(-?[0-9.]+)/(-?[0-9.]+)"));
-    for (const QString& line : output.split(QLatin1Char('\n'))) {
-        if (line.contains(QLatin1String("POINTER_SCROLL_WHEEL"))) {
-            if (log.rightPressed > 0)
-                log.clickAfterScrolls = false;
-            if (auto m = vert.match(line); m.hasMatch() && m.captured(2).toDouble() != 0.0)
-                log.verticalV120.push_back(static_cast<int>(m.captured(2).toDouble()));
-            if (auto m = horiz.match(line); m.hasMatch() && m.captured(2).toDouble() != 0.0)
-                log.horizontalV120.push_back(static_cast<int>(m.captured(2).toDouble()));
-        } else if (line.contains(QLatin1String("POINTER_BUTTON")) &&
-                   line.contains(QLatin1String("BTN_RIGHT"))) {
-            if (line.contains(QLatin1String("released")))
-                ++log.rightReleased;
-            else if (line.contains(QLatin1String("pressed")))
-                ++log.rightPressed;
-        }
-    }
-    return log;
-}
-
 TEST_F(InputLayerTest, LibinputSeesSmoothWheelScrollingAndOneRightClick) {
     store.setBool("momentumScroll", true); // the shipped settings
     engine->start();
@@ -50,26 +20,8 @@ TEST_F(InputLayerTest, LibinputSeesSmoothWheelScrollingAndOneRightClick) {
     const std::string pointerNode = waitForPointer(*mouse);
     ASSERT_FALSE(pointerNode.empty());
     NodeReader pointer(pointerNode);
-    // libinput only takes devices udev has finished with.
-    ASSERT_EQ(std::system("udevadm settle -t 10"), 0);
-
-    QProcess libinput;
-    libinput.setProcessChannelMode(QProcess::MergedChannels);
-    // Line-buffered, or nothing arrives before libinput exits.
-    libinput.start(QStringLiteral("stdbuf"),
-                   {QStringLiteral("-oL"), QStringLiteral("libinput"),
-                    QStringLiteral("debug-events"), QStringLiteral("--device"),
-                    QString::fromStdString(pointerNode)});
-    ASSERT_TRUE(libinput.waitForStarted(5000)) << "libinput (libinput-tools) cannot be run";
-    QString output;
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            libinput.waitForReadyRead(10);
-            output += QString::fromUtf8(libinput.readAll());
-            return output.contains(QLatin1String("DEVICE_ADDED"));
-        },
-        15000ms))
-        << output.toStdString();
+    LibinputEvents libinput(pointerNode);
+    ASSERT_TRUE(libinput.started()) << libinput.output().toStdString();
 
     // A drag down: with the shipped settings the content follows the hand,
     // it scrolls up, and a glide follows the release.
@@ -100,12 +52,8 @@ TEST_F(InputLayerTest, LibinputSeesSmoothWheelScrollingAndOneRightClick) {
     mouse->button(BTN_RIGHT, true);
     mouse->button(BTN_RIGHT, false);
     keepReading([] { return false; }, 1000ms);
-    output += QString::fromUtf8(libinput.readAll());
-    libinput.terminate();
-    libinput.waitForFinished(3000);
-    output += QString::fromUtf8(libinput.readAll());
-
-    const LibinputLog log = parse(output);
+    const QString output = libinput.output();
+    const LibinputLog log = parseLibinput(output);
     const long hiRes = sumOf(written, EV_REL, REL_WHEEL_HI_RES);
     long v120 = 0;
     for (int value : log.verticalV120)

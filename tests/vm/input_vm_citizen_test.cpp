@@ -1,0 +1,249 @@
+// The input layer as a citizen of the input stack: a virtual pointer keeps
+// its mouse's identity and wheel, the right devices are taken, the gesture
+// button follows handedness, and the session's state is followed.
+#include "Libinput.h"
+#include "VmFixture.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <numeric>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace quillmere::vmtest {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::string properties(const std::string& node) {
+    std::string text;
+    if (FILE* pipe = ::popen(("udevadm info --query=property " + node).c_str(), "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, pipe))
+            text += line;
+        ::pclose(pipe);
+    }
+    return text;
+}
+
+class CitizenTest : public InputLayerTest {
+protected:
+    // The package's rule, and a hwdb entry for the mice named "Fake ...Ball...".
+    // The fake mice say they are on USB, as udev's usb_id says it of a real
+    // USB mouse, so that udev's own mouse rules look the hwdb up for them.
+    static void SetUpTestSuite() {
+        std::system("mkdir -p /etc/udev/rules.d /etc/udev/hwdb.d && cp " QUILLMERE_SOURCE_DIR
+                    "/packaging/70-quillmere.rules /etc/udev/rules.d/");
+        std::ofstream("/etc/udev/rules.d/69-quillmere-test-bus.rules")
+            << "SUBSYSTEM==\"input\", ATTRS{phys}==\"usb-fake/*\", ENV{ID_BUS}=\"usb\"\n";
+        std::ofstream("/etc/udev/hwdb.d/99-quillmere-test.hwdb")
+            << "mouse:usb:v1d57pad17:name:Fake *Ball*:\n"
+               " MOUSE_DPI=800@1000\n MOUSE_WHEEL_CLICK_ANGLE=20\n ID_INPUT_TRACKBALL=1\n";
+        std::system("systemd-hwdb update && udevadm control --reload");
+    }
+    // Drags the mouse down with its gesture button, then lets go.
+    static void drag(FakeMouse& mouse, std::uint16_t button, int steps = 10) {
+        mouse.button(button, true);
+        for (int i = 0; i < steps; ++i)
+            mouse.move(0, 4);
+        mouse.button(button, false);
+    }
+};
+
+TEST_F(CitizenTest, AVirtualPointerKeepsItsMousesHwdbEntriesAndLibinputSettings) {
+    engine->start();
+    auto mouse = plug("Ball");
+    const std::string pointer = waitForPointer(*mouse);
+    ASSERT_FALSE(pointer.empty());
+    ASSERT_EQ(std::system("udevadm settle -t 10"), 0);
+    const std::string source = properties(mouse->node());
+    const std::string copy = properties(pointer);
+    for (const char* key :
+         {"MOUSE_DPI=800@1000", "MOUSE_WHEEL_CLICK_ANGLE=20", "ID_INPUT_TRACKBALL=1"}) {
+        EXPECT_NE(source.find(key), std::string::npos) << key << " (the test hwdb)\n" << source;
+        EXPECT_NE(copy.find(key), std::string::npos) << key << "\n" << copy;
+    }
+    const auto settings = libinputSettings(pointer);
+    EXPECT_FALSE(settings.empty());
+    auto sourceSettings = libinputSettings(mouse->node());
+    // The name line carries no identity of its own: both have the mouse's name.
+    EXPECT_EQ(settings, sourceSettings);
+}
+
+TEST_F(CitizenTest, AWheelWithoutHiResScrollsOneNotchPerStepBeforeAndAfterADrag) {
+    store.setObject("scrollSpeed", 1.0);
+    engine->start();
+    // The drag's own scrolling, whether or not the wheel turned first.
+    std::vector<int> dragV120[2];
+    for (int wheelFirst = 0; wheelFirst < 2; ++wheelFirst) {
+        auto mouse = plug(wheelFirst ? "notch-first" : "drag-first",
+                          {.hiResWheel = false, .keys = false, .absolute = false});
+        const std::string pointer = waitForPointer(*mouse);
+        ASSERT_FALSE(pointer.empty());
+        LibinputEvents libinput(pointer);
+        ASSERT_TRUE(libinput.started()) << libinput.output().toStdString();
+        // Down the wheel (positive at libinput), up the drag (negative).
+        if (wheelFirst)
+            mouse->frame({makeEvent(EV_REL, REL_WHEEL, -1)});
+        drag(*mouse, BTN_RIGHT);
+        mouse->frame({makeEvent(EV_REL, REL_WHEEL, -1)});
+        mouse->frame({makeEvent(EV_REL, REL_WHEEL, -1)});
+        pumpUntil([&] {
+            const auto& v = libinput.log().verticalV120;
+            return std::count(v.begin(), v.end(), 120) >= 2 + wheelFirst;
+        });
+        const LibinputLog log = libinput.log();
+        std::vector<int> notches;
+        for (int v : log.verticalV120)
+            (v > 0 ? notches : dragV120[wheelFirst]).push_back(v);
+        EXPECT_EQ(notches, std::vector<int>(2 + wheelFirst, 120))
+            << libinput.output().toStdString();
+    }
+    const auto sum = [](const std::vector<int>& v) {
+        return std::accumulate(v.begin(), v.end(), 0);
+    };
+    EXPECT_LT(sum(dragV120[0]), 0);
+    EXPECT_EQ(sum(dragV120[0]), sum(dragV120[1]));
+}
+
+TEST_F(CitizenTest, KeyboardsOtherProgramsDevicesAndAbsolutePointersAreLeftAlone) {
+    std::vector<std::string> said; // on the input thread
+    struct Listening {
+        InputLayerTest& test;
+        std::vector<std::string>& said;
+        Listening(InputLayerTest& t, std::vector<std::string>& s) : test(t), said(s) {
+            listen(
+                [&](bool taken, const std::string& why) { said.push_back(taken ? "taken" : why); });
+        }
+        ~Listening() { listen({}); } // before `said` goes
+        void listen(LinuxEventServices::StatusListener listener) {
+            test.onInput([&] { test.input.services().setStatusListener(std::move(listener)); });
+        }
+    } listening(*this, said);
+    store.setBool("grabVirtualDevices", false);
+    auto tablet = plug("tablet", {.hiResWheel = true, .keys = false, .absolute = true});
+    auto virtualMouse = plug("virtual");
+    std::system("udevadm settle -t 10");
+    engine->start();
+    // Nothing to take: one status that says why, once.
+    ASSERT_TRUE(pumpUntil([&] { return onInput([&] { return !said.empty(); }); }));
+    const std::vector<std::string> status = onInput([&] { return said; });
+    ASSERT_EQ(status.size(), 1u);
+    EXPECT_NE(status[0].find(tablet->node() + " ("), std::string::npos) << status[0] << "\n"
+                                                                        << listInputDevices();
+    EXPECT_NE(status[0].find("moves absolutely"), std::string::npos) << status[0];
+    EXPECT_NE(status[0].find("another program's virtual device"), std::string::npos);
+    engine->stop();
+
+    // Taking virtual devices: the fake mouse is taken, the node that is a
+    // keyboard too is not, however it is found.
+    store.setBool("grabVirtualDevices", true);
+    auto combined = plug("combined", {.hiResWheel = true, .keys = true, .absolute = false});
+    std::system("udevadm settle -t 10");
+    engine->start();
+    ASSERT_FALSE(waitForPointer(*virtualMouse).empty());
+    auto late = plug("late-combined", {.hiResWheel = true, .keys = true, .absolute = false});
+    pumpFor(500ms);
+    const auto grabbed = grabbedNodes();
+    EXPECT_EQ(grabbed, std::vector<std::string>{virtualMouse->node()});
+    EXPECT_EQ(onInput([&] { return said.back(); }), "taken");
+}
+
+TEST_F(CitizenTest, TheGestureButtonFollowsHandednessAndTheSettings) {
+    engine->start();
+    auto mouse = plug();
+    NodeReader pointer(waitForPointer(*mouse));
+    ASSERT_TRUE(pointer.isOpen());
+    struct Case {
+        const char* setting;
+        bool leftHanded;
+        std::uint16_t gesture;
+        std::uint16_t plain; // passes at once, as any other button
+    };
+    const Case cases[] = {
+        {"auto", true, BTN_LEFT, BTN_RIGHT},
+        {"auto", false, BTN_RIGHT, BTN_LEFT},
+        {"middle", true, BTN_MIDDLE, BTN_RIGHT},
+        {"sideways", true, BTN_LEFT, BTN_RIGHT}, // unknown: as "auto"
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.setting) + (c.leftHanded ? ", left-handed" : ", right-handed"));
+        store.setObject("gestureButton", std::string(c.setting));
+        onInput(
+            [&] { input.services().setHandedness({.leftHanded = c.leftHanded, .perDevice = {}}); });
+        mouse->move(1, 0); // the next frame picks the change up
+        drag(*mouse, c.gesture);
+        auto frames = drain(*mouse, pointer);
+        EXPECT_GT(sumOf(frames, EV_REL, REL_WHEEL_HI_RES), 0) << describe(frames);
+        EXPECT_TRUE(valuesOf(frames, EV_KEY, c.gesture).empty()) << describe(frames);
+        // The other button's press reaches the desktop before its release.
+        mouse->button(c.plain, true);
+        frames =
+            collect(pointer, [&](const auto& f) { return !valuesOf(f, EV_KEY, c.plain).empty(); });
+        EXPECT_EQ(valuesOf(frames, EV_KEY, c.plain), std::vector<int>{1});
+        mouse->button(c.plain, false);
+        drain(*mouse, pointer);
+    }
+}
+
+TEST_F(CitizenTest, AnInactiveSessionGivesEveryMouseBackAndAnActiveOneTakesThemAgain) {
+    engine->start();
+    auto a = plug("a");
+    auto b = plug("b");
+    ASSERT_FALSE(waitForPointer(*a).empty());
+    ASSERT_FALSE(waitForPointer(*b).empty());
+    {
+        NodeReader readerA(a->node());
+        NodeReader readerB(b->node());
+        a->button(BTN_LEFT, true); // held through the switch
+
+        const auto switched = Clock::now();
+        onInput([&] { input.services().setSessionActive(false); });
+        ASSERT_TRUE(pumpUntil([&] {
+            return readerA.canGrab() && readerB.canGrab() &&
+                   nodeWithPhys("quillmere/" + a->phys()).empty() &&
+                   nodeWithPhys("quillmere/" + b->phys()).empty();
+        }));
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - switched);
+        RecordProperty("session_release_ms", std::to_string(ms.count()));
+        std::cout << "inactive session: mice given back after " << ms.count() << " ms\n";
+        a->button(BTN_LEFT, false);
+    } // the readers close: the only descriptors left on the nodes are the layer's
+
+    onInput([&] { input.services().setSessionActive(true); });
+    EXPECT_FALSE(waitForPointer(*a).empty());
+    EXPECT_FALSE(waitForPointer(*b).empty());
+
+    // A descriptor taken away while the node stays (as logind revokes
+    // them) is a mouse to take again once the session is active again.
+    const std::string target = std::filesystem::canonical(a->node()).string();
+    int revoked = -1;
+    if (DIR* fds = opendir("/proc/self/fd")) {
+        while (dirent* entry = readdir(fds)) {
+            char link[256] = {};
+            const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+            if (::readlink(path.c_str(), link, sizeof link - 1) > 0 && target == link)
+                revoked = std::atoi(entry->d_name);
+        }
+        closedir(fds);
+    }
+    ASSERT_GE(revoked, 0) << "no descriptor of the layer's on " << target;
+    ASSERT_EQ(ioctl(revoked, EVIOCREVOKE, nullptr), 0);
+    a->move(1, 1); // reading it now fails
+    ASSERT_TRUE(pumpUntil([&] { return !grabbed(*a); }));
+    onInput([&] { input.services().setSessionActive(false); });
+    onInput([&] { input.services().setSessionActive(true); });
+    EXPECT_FALSE(waitForPointer(*a).empty()) << "the revoked mouse was forgotten";
+}
+
+} // namespace
+} // namespace quillmere::vmtest
