@@ -2,13 +2,19 @@
 # Runs one command as root inside a throw-away qemu VM that boots Debian's own
 # kernel, so that the input layer meets a real uinput, evdev and udev.
 #
-#   run-vm.sh [--cache DIR] [--timeout S] [--mem MB] [--env NAME=VALUE]... -- COMMAND [ARGS...]
+#   run-vm.sh [--cache DIR] [--timeout S] [--mem MB] [--env NAME=VALUE]...
+#             [--usb-mouse DRIVER] -- COMMAND [ARGS...]
 #
 # The VM sees the host's root file system read-only (9p) under a writable
 # tmpfs layer, so host binaries and libraries run unchanged, and the current
 # directory is the same path as on the host. systemd-udevd runs before the
 # command, as on a desktop, so mice are marked ID_INPUT_MOUSE and hot-plug
 # events are sent. Output of the command appears on standard output.
+#
+# --usb-mouse gives the VM qemu's emulated USB mouse (served by the kernel's
+# own HID driver, as a real one is) and runs DRIVER on this side with the
+# path of the VM's QMP socket, to move it (input-send-event) while the
+# command runs.
 #
 # Exit status: the command's own; 124 when the time limit ran out; 125 when
 # the VM could not be started or did not report back. There is no "skipped":
@@ -19,12 +25,14 @@ CACHE=${TMPDIR:-/tmp}/quillmere-vm
 TIMEOUT=600
 MEM=768
 ENVS=()
+USB_DRIVER=
 while [ $# -gt 0 ]; do
     case $1 in
         --cache) CACHE=$2; shift 2 ;;
         --timeout) TIMEOUT=$2; shift 2 ;;
         --mem) MEM=$2; shift 2 ;;
         --env) ENVS+=("$2"); shift 2 ;;
+        --usb-mouse) USB_DRIVER=$2; shift 2 ;;
         --) shift; break ;;
         *) echo "run-vm.sh: unknown option $1" >&2; exit 125 ;;
     esac
@@ -137,7 +145,14 @@ build_base() {
 
 # The job: command, working directory and environment, appended to the base.
 RUN=$(mktemp -d "$CACHE/run.XXXXXX")
-trap 'rm -rf "$RUN"' EXIT
+DEVICES=()
+if [ -n "$USB_DRIVER" ]; then
+    DEVICES=(-device qemu-xhci -device usb-mouse,id=usbmouse -qmp "unix:$RUN/qmp,server=on,wait=off")
+    (for _ in $(seq 600); do [ -S "$RUN/qmp" ] && break; sleep 0.1; done
+     exec "$USB_DRIVER" "$RUN/qmp") &
+    DRIVER_PID=$!
+fi
+trap '[ -n "${DRIVER_PID:-}" ] && kill "$DRIVER_PID" 2>/dev/null; rm -rf "$RUN"' EXIT
 mkdir -p "$RUN/tree/job"
 printf '%q ' "$@" >"$RUN/tree/job/command"
 echo >>"$RUN/tree/job/command"
@@ -164,7 +179,7 @@ timeout --foreground -k 5 "$TIMEOUT" qemu-system-x86_64 "${ACCEL[@]}" -smp 2 -m 
     -kernel "$KERNEL" -initrd "$RUN/initrd" \
     -append "console=ttyS0 quiet loglevel=1 panic=-1 rdinit=/init i8042.noaux=1 i8042.nokbd=1 tsc=reliable mitigations=off" \
     -fsdev local,id=host,path=/,security_model=none,readonly=on,multidevs=remap \
-    -device virtio-9p-pci,fsdev=host,mount_tag=host \
+    -device virtio-9p-pci,fsdev=host,mount_tag=host "${DEVICES[@]+"${DEVICES[@]}"}" \
     </dev/null 2>&1 | tr -d '\r' | tee "$RUN/console" | grep -vE '^@@QM-VM-EXIT|^\[ *[0-9.]+\] reboot: Power down'
 qemu_status=${PIPESTATUS[0]}
 set -e
