@@ -4,6 +4,7 @@
 //   app_vm_test [gtest options]   (run as root inside the test VM, after
 //                                  the package was installed)
 #include "../vm/VmSupport.h"
+#include "support/StandInLogind.h"
 
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
@@ -11,6 +12,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +20,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <grp.h>
+#include <iostream>
 #include <pwd.h>
 #include <sys/wait.h>
 #include <thread>
@@ -99,7 +102,9 @@ bool userCanOpen(const std::string& node, int flags) {
 // One run of the installed binary as the test user, its log in a file.
 class App {
 public:
-    explicit App(const std::string& tag) : log_("/tmp/quillmere-" + tag + ".log") {
+    // systemBus: the address of the system bus the app is to use ("": none).
+    explicit App(const std::string& tag, const std::string& systemBus = "")
+        : log_("/tmp/quillmere-" + tag + ".log") {
         ::unlink(log_.c_str());
         pid_ = ::fork();
         if (pid_ == 0) {
@@ -113,14 +118,17 @@ public:
                 ::setuid(pw->pw_uid) != 0)
                 ::_exit(126);
             const std::string home = pw->pw_dir;
-            const std::string env[] = {"HOME=" + home,
-                                       "USER=tester",
-                                       "XDG_CONFIG_HOME=" + home + "/.config",
-                                       "XDG_RUNTIME_DIR=/tmp/tester-runtime",
-                                       "QT_QPA_PLATFORM=offscreen",
-                                       "PATH=/usr/bin:/bin"};
+            const std::string env[] = {
+                "HOME=" + home,
+                "USER=tester",
+                "XDG_CONFIG_HOME=" + home + "/.config",
+                "XDG_RUNTIME_DIR=/tmp/tester-runtime",
+                "QT_QPA_PLATFORM=offscreen",
+                "PATH=/usr/bin:/bin",
+                "DBUS_SYSTEM_BUS_ADDRESS=" +
+                    (systemBus.empty() ? std::string("unix:path=/nonexistent") : systemBus)};
             const char* envp[] = {env[0].c_str(), env[1].c_str(), env[2].c_str(), env[3].c_str(),
-                                  env[4].c_str(), env[5].c_str(), nullptr};
+                                  env[4].c_str(), env[5].c_str(), env[6].c_str(), nullptr};
             ::execle(binary, binary, static_cast<char*>(nullptr), envp);
             ::_exit(127);
         }
@@ -188,6 +196,10 @@ std::vector<Frame> collect(NodeReader& reader,
 class InstalledAppTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // The fake mouse is a uinput device: the app is told to take it.
+        run("sh", {"-c", "mkdir -p /home/tester/.config/quillmere && echo "
+                         "'{\"grabVirtualDevices\": true}' >/home/tester/.config/quillmere/"
+                         "defaults.json && chown -R tester /home/tester/.config"});
         mouse = new FakeMouse("Quillmere Test Mouse", "usb-appvm/input0");
         run("udevadm", {"settle", "-t", "10"});
         grantSeatAccess("/dev/uinput");
@@ -207,12 +219,17 @@ TEST_F(InstalledAppTest, AccessComesFromTheShippedRule) {
         << run("udevadm", {"info", QString::fromStdString(mouse->node())});
     EXPECT_TRUE(userCanOpen("/dev/uinput", O_WRONLY));
     EXPECT_TRUE(userCanOpen(mouse->node(), O_RDONLY));
-    // A device that is not a mouse gets no such access.
+    // A device that is not a mouse gets no such access, nor a mouse that is
+    // a keyboard too (its keystrokes would be readable).
     FakeKeyboard keyboard;
+    FakeMouse combined("Quillmere Test Keyboard Mouse", "usb-appvm/input1",
+                       {.hiResWheel = true, .keys = true, .absolute = false});
     run("udevadm", {"settle", "-t", "10"});
-    grantSeatAccess(keyboard.node());
-    EXPECT_FALSE(hasUaccessTag(keyboard.node()));
-    EXPECT_FALSE(userCanOpen(keyboard.node(), O_RDONLY));
+    for (const std::string& node : {keyboard.node(), combined.node()}) {
+        grantSeatAccess(node);
+        EXPECT_FALSE(hasUaccessTag(node)) << node;
+        EXPECT_FALSE(userCanOpen(node, O_RDONLY)) << node;
+    }
 }
 
 TEST_F(InstalledAppTest, DragsScrollClicksStayClicksOneInstanceAndSigtermMidDrag) {
@@ -220,8 +237,13 @@ TEST_F(InstalledAppTest, DragsScrollClicksStayClicksOneInstanceAndSigtermMidDrag
     ASSERT_TRUE(first.waitForLog("[Quillmere] 이벤트 탭 활성화됨")) << first.log();
     ASSERT_NE(first.log().find("[Quillmere] AXIsProcessTrusted = 1"), std::string::npos)
         << first.log();
-    NodeReader pointer(waitForVirtualPointer(*mouse));
+    const std::string pointerNode = waitForVirtualPointer(*mouse);
+    NodeReader pointer(pointerNode);
     ASSERT_TRUE(pointer.isOpen()) << listInputDevices();
+    // Only the app itself may read what it writes there.
+    grantSeatAccess(pointerNode);
+    EXPECT_FALSE(hasUaccessTag(pointerNode));
+    EXPECT_FALSE(userCanOpen(pointerNode, O_RDONLY));
     // The desktop no longer sees the mouse itself.
     NodeReader physical(mouse->node());
     EXPECT_FALSE(physical.canGrab());
@@ -274,6 +296,83 @@ TEST_F(InstalledAppTest, DragsScrollClicksStayClicksOneInstanceAndSigtermMidDrag
     mouse->button(BTN_RIGHT, false); // the release reaches the desktop directly
     frames = collect(desktop, [](const auto& f) { return !f.empty(); });
     EXPECT_EQ(valuesOf(frames, EV_KEY, BTN_RIGHT), (std::vector<int>{0}));
+}
+
+// A system bus of the test's own, with a stand-in for logind answering on
+// its own thread, as logind would from its own process.
+class StandInSystemBus {
+public:
+    StandInSystemBus() {
+        QFile config(QStringLiteral("/tmp/stand-in-system-bus.conf"));
+        config.open(QIODevice::WriteOnly);
+        config.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration "
+                     "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/"
+                     "busconfig.dtd\"><busconfig><type>system</type>"
+                     "<listen>unix:path=/tmp/stand-in-system-bus</listen><auth>EXTERNAL</auth>"
+                     "<policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
+                     "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy>"
+                     "</busconfig>");
+        config.close();
+        daemon_.start(QStringLiteral("dbus-daemon"),
+                      {QStringLiteral("--config-file=/tmp/stand-in-system-bus.conf"),
+                       QStringLiteral("--nofork")});
+        daemon_.waitForStarted(5000);
+        pumpUntil([] { return QFile::exists(QStringLiteral("/tmp/stand-in-system-bus")); });
+        thread_.start();
+        logind_.manager.moveToThread(&thread_);
+        logind_.session.moveToThread(&thread_);
+        QMetaObject::invokeMethod(
+            &logind_.manager,
+            [this] {
+                served_ = logind_.serveOn(QDBusConnection::connectToBus(
+                    QString::fromLatin1(address), QStringLiteral("stand-in-logind")));
+            },
+            Qt::BlockingQueuedConnection);
+    }
+    ~StandInSystemBus() {
+        thread_.quit();
+        thread_.wait();
+        daemon_.kill();
+        daemon_.waitForFinished(2000);
+    }
+    bool served() const { return served_; }
+    void setActive(bool active) {
+        QMetaObject::invokeMethod(
+            &logind_.manager, [this, active] { logind_.setActive(active); },
+            Qt::BlockingQueuedConnection);
+    }
+    static constexpr const char* address = "unix:path=/tmp/stand-in-system-bus";
+
+private:
+    QProcess daemon_;
+    QThread thread_;
+    testing::StandInLogind logind_;
+    bool served_ = false;
+};
+
+TEST_F(InstalledAppTest, AnotherUserTakingTheSeatGetsTheMouseAndItComesBackAfterwards) {
+    StandInSystemBus systemBus;
+    ASSERT_TRUE(systemBus.served());
+    App app("session", StandInSystemBus::address);
+    ASSERT_TRUE(app.waitForLog("[Quillmere] 이벤트 탭 활성화됨")) << app.log();
+    ASSERT_FALSE(waitForVirtualPointer(*mouse).empty()) << app.log();
+    NodeReader desktop(mouse->node());
+
+    const auto switched = Clock::now();
+    systemBus.setActive(false);
+    ASSERT_TRUE(pumpUntil([&] {
+        return desktop.canGrab() && nodeWithPhys("quillmere/" + mouse->phys()).empty();
+    })) << app.log();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - switched);
+    RecordProperty("seat_lost_to_mouse_back_ms", std::to_string(ms.count()));
+    std::cout << "session inactive: the mouse was back with the seat after " << ms.count()
+              << " ms\n";
+
+    systemBus.setActive(true);
+    EXPECT_FALSE(waitForVirtualPointer(*mouse).empty()) << app.log();
+    EXPECT_FALSE(desktop.canGrab());
+    ::kill(app.pid(), SIGTERM);
+    EXPECT_EQ(app.waitForExit(5s), 0) << app.log();
 }
 
 } // namespace

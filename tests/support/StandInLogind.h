@@ -1,0 +1,71 @@
+#pragma once
+// A stand-in for logind on a test's own bus: the manager that names this
+// process's session and says when the machine goes to sleep, and the
+// session whose Active property changes hands. Header-only, for the tests
+// that link Qt D-Bus (list it among their sources, so that moc sees it).
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+
+namespace quillmere::testing {
+
+class StandInLogindManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+public slots:
+    QDBusObjectPath GetSessionByPID(uint) { return QDBusObjectPath(sessionPath()); }
+signals:
+    void PrepareForSleep(bool start);
+
+public:
+    static QString sessionPath() { return QStringLiteral("/org/freedesktop/login1/session/c7"); }
+};
+
+class StandInLogindSession : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Session")
+    Q_PROPERTY(bool Active MEMBER active)
+public:
+    bool active = true;
+};
+
+class StandInLogind {
+public:
+    // Registers both on the connection as org.freedesktop.login1.
+    bool serveOn(QDBusConnection bus) {
+        bus_ = bus;
+        return bus_.registerObject(QStringLiteral("/org/freedesktop/login1"), &manager,
+                                   QDBusConnection::ExportAllContents) &&
+               bus_.registerObject(StandInLogindManager::sessionPath(), &session,
+                                   QDBusConnection::ExportAllContents) &&
+               bus_.registerService(QStringLiteral("org.freedesktop.login1"));
+    }
+    // The seat changes hands: the property, then the signal that says so
+    // (with the value, or only its name, as logind may).
+    void setActive(bool active, bool withValue = true) {
+        session.active = active;
+        QDBusMessage changed = QDBusMessage::createSignal(
+            StandInLogindManager::sessionPath(), QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("PropertiesChanged"));
+        QVariantMap values;
+        QStringList invalidated;
+        if (withValue)
+            values.insert(QStringLiteral("Active"), active);
+        else
+            invalidated << QStringLiteral("Active");
+        changed << QStringLiteral("org.freedesktop.login1.Session") << values << invalidated;
+        bus_.send(changed);
+    }
+
+    StandInLogindManager manager;
+    StandInLogindSession session;
+
+private:
+    QDBusConnection bus_{QString()};
+};
+
+} // namespace quillmere::testing
