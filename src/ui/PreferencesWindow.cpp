@@ -5,14 +5,11 @@
 #include "CardView.h"
 #include "GradientView.h"
 #include "Localization.h"
-#include "app/LaunchAtLoginHelper.h"
 #include "engine/ScrollConfig.h"
-#include "net/Analytics.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -125,17 +122,6 @@ int centredOn(const QWidget* anchor, int height) {
 }
 
 } // namespace
-
-PreferencesActions PreferencesActions::live() {
-    PreferencesActions actions;
-    actions.sendEvent = [](const QString& name, const QJsonObject& params) {
-        Analytics::send(name, params);
-    };
-    actions.setLaunchAtLogin = [](bool enabled) { LaunchAtLoginHelper::setEnabled(enabled); };
-    actions.isLaunchAtLoginEnabled = [] { return LaunchAtLoginHelper::isEnabled(); };
-    actions.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
-    return actions;
-}
 
 PreferencesWindow::PreferencesWindow(PreferencesActions actions, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

@@ -20,15 +20,13 @@ namespace quillmere {
 class CardView;
 class GradientView;
 
-// What the window calls outside the user interface. live() wires the real
-// services; tests substitute recorders.
+// What the window calls outside the user interface; the application wires
+// the real services, tests substitute recorders.
 struct PreferencesActions {
     std::function<void(const QString& name, const QJsonObject& params)> sendEvent;
     std::function<void(bool enabled)> setLaunchAtLogin;
     std::function<bool()> isLaunchAtLoginEnabled;
     std::function<void(const QUrl& url)> openUrl;
-
-    static PreferencesActions live();
 };
 
 class PreferencesWindow : public QWidget {
@@ -43,8 +41,7 @@ public:
     static constexpr double minimumSpeed = 1.0;
     static constexpr double maximumSpeed = 50.0;
 
-    explicit PreferencesWindow(PreferencesActions actions = PreferencesActions::live(),
-                               QWidget* parent = nullptr);
+    explicit PreferencesWindow(PreferencesActions actions, QWidget* parent = nullptr);
     ~PreferencesWindow() override;
 
     // Refreshes every control from the store, re-titles the window, brings

@@ -7,10 +7,8 @@
 #include "TrayHostWatcher.h"
 #include "engine/GrabScrollManager.h"
 #include "engine/Log.h"
-#include "net/UpdateChecker.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -18,15 +16,6 @@
 #include <QSystemTrayIcon>
 
 namespace quillmere {
-
-StatusBarActions StatusBarActions::live() {
-    StatusBarActions actions;
-    actions.checkSilently = [] { UpdateChecker::checkSilently(); };
-    actions.checkForUpdate = [] { UpdateChecker::checkForUpdate(); };
-    actions.quitApplication = [] { QCoreApplication::quit(); };
-    actions.makePreferencesWindow = [] { return std::make_unique<PreferencesWindow>(); };
-    return actions;
-}
 
 StatusBarController::StatusBarController(GrabScrollManager& manager, StatusBarActions actions,
                                          QDBusConnection bus)

@@ -66,10 +66,10 @@ TEST_F(UpdateDownloadTest, TheUpdateAlertDownloadsTheAdvertisedImage) {
     reply.body = R"({"updateAvailable":true,"latestVersion":"1.1.0","downloadUrl":")" +
                  files.url("/Quillmere-1.1.0.dmg").toEncoded() + "\"}";
     updateServer->setReply(reply);
-    pressButton = "Download & Update";
+    answer = UpdateChecker::Answer::download;
     UpdateChecker::checkSilently();
     ASSERT_TRUE(waitUntil([&] { return !opened.isEmpty(); }, 10'000));
-    EXPECT_EQ(boxes.size(), 1);
+    EXPECT_EQ(alerts.size(), 1);
     EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(inDownloads("Quillmere-1.1.0.dmg"))});
     EXPECT_EQ(readFile(inDownloads("Quillmere-1.1.0.dmg")), "new image");
 }
