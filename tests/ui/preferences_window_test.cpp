@@ -33,6 +33,7 @@ protected:
     }
 
     const PreferencesWindow::Views& v() const { return window->views(); }
+    QCheckBox* box(const char* settingName) const { return window->checkbox(settingName); }
 
     void click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton); }
 
@@ -54,14 +55,8 @@ int bottomOf(const QWidget* widget) {
 TEST_F(PreferencesWindowTest, EmptyStoreShowsTheDefaults) {
     outside.launchAtLoginRegistered = true;
     window->showWindow();
-    EXPECT_TRUE(v().verticalCheckbox->isChecked());
-    EXPECT_TRUE(v().horizontalCheckbox->isChecked());
-    EXPECT_FALSE(v().diagonalCheckbox->isChecked());
-    EXPECT_TRUE(v().reverseCheckbox->isChecked());
-    EXPECT_TRUE(v().smoothCheckbox->isChecked());
-    EXPECT_TRUE(v().momentumCheckbox->isChecked());
     // Launch at login follows the registration as it stands, not the store.
-    EXPECT_TRUE(v().launchAtLoginCheckbox->isChecked());
+    EXPECT_TRUE(box("launch_at_login")->isChecked());
     EXPECT_EQ(v().speedSlider->value(), 3 * PreferencesWindow::sliderScale);
     EXPECT_EQ(v().speedLabel->text(), "3.0");
     EXPECT_EQ(v().langPopup->currentIndex(), 0);
@@ -71,28 +66,31 @@ TEST_F(PreferencesWindowTest, EmptyStoreShowsTheDefaults) {
     EXPECT_TRUE(outside.events.empty());
 }
 
-TEST_F(PreferencesWindowTest, EachCheckboxStoresItsKeyAndReportsOneEventPerClick) {
+TEST_F(PreferencesWindowTest, EachCheckboxShowsItsDefaultStoresItsKeyAndReportsEveryClick) {
     struct Row {
-        QCheckBox* box;
-        const char* key;
         const char* settingName;
+        const char* key;
+        bool byDefault;
     };
     const Row rows[] = {
-        {v().verticalCheckbox, "enableVerticalScroll", "vertical_scroll"},
-        {v().horizontalCheckbox, "enableHorizontalScroll", "horizontal_scroll"},
-        {v().diagonalCheckbox, "diagonalScroll", "diagonal_scroll"},
-        {v().reverseCheckbox, "reverseScroll", "reverse_scroll"},
-        {v().smoothCheckbox, "usePixelScrolling", "smooth_scroll"},
-        {v().momentumCheckbox, "momentumScroll", "momentum_scroll"},
+        {"vertical_scroll", "enableVerticalScroll", true},
+        {"horizontal_scroll", "enableHorizontalScroll", true},
+        {"diagonal_scroll", "diagonalScroll", false},
+        {"reverse_scroll", "reverseScroll", true},
+        {"smooth_scroll", "usePixelScrolling", true},
+        {"momentum_scroll", "momentumScroll", true},
     };
     window->showWindow();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.key);
-        const bool before = row.box->isChecked();
+        QCheckBox* const checkbox = box(row.settingName);
+        ASSERT_NE(checkbox, nullptr);
+        const bool before = checkbox->isChecked();
+        EXPECT_EQ(before, row.byDefault);
         const std::size_t sizeBefore = store.size();
         outside.events.clear();
 
-        click(row.box);
+        click(checkbox);
         EXPECT_EQ(storedBool(row.key), !before);
         EXPECT_EQ(store.size(), sizeBefore + 1) << "a click writes its own key only";
         ASSERT_EQ(outside.events.size(), 1u);
@@ -104,7 +102,7 @@ TEST_F(PreferencesWindowTest, EachCheckboxStoresItsKeyAndReportsOneEventPerClick
         // The store already holds the value the next click gives (changed
         // behind the window's back): the click still reports once.
         store.setBool(row.key, before);
-        click(row.box);
+        click(checkbox);
         EXPECT_EQ(storedBool(row.key), before);
         ASSERT_EQ(outside.events.size(), 2u);
         EXPECT_EQ(outside.events[1].params["setting_value"], before ? "true" : "false");
@@ -115,7 +113,7 @@ TEST_F(PreferencesWindowTest, EachCheckboxStoresItsKeyAndReportsOneEventPerClick
 TEST_F(PreferencesWindowTest, LaunchAtLoginGoesThroughTheHelperAndKeepsTheClickedState) {
     outside.launchAtLoginRegistered = false;
     window->showWindow();
-    click(v().launchAtLoginCheckbox);
+    click(box("launch_at_login"));
     EXPECT_EQ(outside.launchAtLoginCalls, std::vector<bool>{true});
     // The window never writes the key itself: the helper does on success.
     EXPECT_EQ(store.object("launchAtLogin"), SettingsValue{});
@@ -124,9 +122,9 @@ TEST_F(PreferencesWindowTest, LaunchAtLoginGoesThroughTheHelperAndKeepsTheClicke
               QJsonObject({{"setting_name", "launch_at_login"}, {"setting_value", "true"}}));
     // Registration failed (still not registered): the box shows the click
     // until the window is shown again, which reads the real state.
-    EXPECT_TRUE(v().launchAtLoginCheckbox->isChecked());
+    EXPECT_TRUE(box("launch_at_login")->isChecked());
     window->showWindow();
-    EXPECT_FALSE(v().launchAtLoginCheckbox->isChecked());
+    EXPECT_FALSE(box("launch_at_login")->isChecked());
 }
 
 TEST_F(PreferencesWindowTest, StoredSpeedIsShownAsStoredAndBadValuesShowTheDefault) {
@@ -215,14 +213,14 @@ TEST_F(PreferencesWindowTest, ChoosingALanguageStoresRetitlesPostsThenReports) {
     const std::pair<QString, QString> texts[] = {
         {v().subtitleLabel->text(), L10n::subtitle()},
         {v().dirLabel->text(), L10n::scrollDirection()},
-        {v().verticalCheckbox->text(), L10n::verticalScroll()},
-        {v().horizontalCheckbox->text(), L10n::horizontalScroll()},
-        {v().diagonalCheckbox->text(), L10n::diagonalScroll()},
+        {box("vertical_scroll")->text(), L10n::verticalScroll()},
+        {box("horizontal_scroll")->text(), L10n::horizontalScroll()},
+        {box("diagonal_scroll")->text(), L10n::diagonalScroll()},
         {v().behLabel->text(), L10n::behavior()},
-        {v().reverseCheckbox->text(), L10n::reverseScroll()},
-        {v().smoothCheckbox->text(), L10n::smoothScroll()},
-        {v().momentumCheckbox->text(), L10n::momentumScroll()},
-        {v().launchAtLoginCheckbox->text(), L10n::launchAtLogin()},
+        {box("reverse_scroll")->text(), L10n::reverseScroll()},
+        {box("smooth_scroll")->text(), L10n::smoothScroll()},
+        {box("momentum_scroll")->text(), L10n::momentumScroll()},
+        {box("launch_at_login")->text(), L10n::launchAtLogin()},
         {v().speedTitle->text(), L10n::scrollSpeed()},
         {v().langLabel->text(), L10n::languageLabel()},
     };
@@ -258,7 +256,7 @@ TEST_F(PreferencesWindowTest, ReopeningShowsTheSameWindowWithFreshValuesAndTheLi
     store.setObject("language", std::string("ja"));
     window->showWindow();
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(v().diagonalCheckbox->isChecked());
+    EXPECT_TRUE(box("diagonal_scroll")->isChecked());
     EXPECT_EQ(v().speedLabel->text(), "20.0");
     EXPECT_EQ(v().langPopup->currentIndex(), 7);
     EXPECT_EQ(v().behLabel->text(), L10n::behavior());
@@ -281,20 +279,28 @@ void expectArrangement(const PreferencesWindow& window) {
 
     EXPECT_EQ(v.directionCard->geometry().topLeft(), QPoint(24, 84 + 16));
     EXPECT_EQ(v.directionCard->width(), 368);
-    EXPECT_EQ(v.dirLabel->pos(), QPoint(24, 14));
-    EXPECT_EQ(v.verticalCheckbox->pos(), QPoint(24, bottomOf(v.dirLabel) + 8));
-    EXPECT_EQ(v.horizontalCheckbox->pos(), QPoint(24, bottomOf(v.verticalCheckbox) + 6));
-    EXPECT_EQ(v.diagonalCheckbox->pos(), QPoint(24, bottomOf(v.horizontalCheckbox) + 6));
-    EXPECT_EQ(v.directionCard->height(), bottomOf(v.diagonalCheckbox) + 14);
+    // Each card's rows hang from its heading: the first 8 below it, then 6
+    // apart. Returns the last row.
+    const auto expectRows = [&window](const QLabel* heading, std::vector<const char*> names) {
+        EXPECT_EQ(heading->pos(), QPoint(24, 14));
+        const QWidget* above = heading;
+        for (const char* name : names) {
+            const QWidget* row = window.checkbox(name);
+            EXPECT_EQ(row->parentWidget(), heading->parentWidget()) << name;
+            EXPECT_EQ(row->pos(), QPoint(24, bottomOf(above) + (above == heading ? 8 : 6))) << name;
+            above = row;
+        }
+        return above;
+    };
+    const QWidget* last =
+        expectRows(v.dirLabel, {"vertical_scroll", "horizontal_scroll", "diagonal_scroll"});
+    EXPECT_EQ(v.directionCard->height(), bottomOf(last) + 14);
 
     EXPECT_EQ(v.behaviourCard->geometry().topLeft(), QPoint(24, bottomOf(v.directionCard) + 10));
     EXPECT_EQ(v.behaviourCard->width(), 368);
-    EXPECT_EQ(v.behLabel->pos(), QPoint(24, 14));
-    EXPECT_EQ(v.reverseCheckbox->pos(), QPoint(24, bottomOf(v.behLabel) + 8));
-    EXPECT_EQ(v.smoothCheckbox->pos(), QPoint(24, bottomOf(v.reverseCheckbox) + 6));
-    EXPECT_EQ(v.momentumCheckbox->pos(), QPoint(24, bottomOf(v.smoothCheckbox) + 6));
-    EXPECT_EQ(v.launchAtLoginCheckbox->pos(), QPoint(24, bottomOf(v.momentumCheckbox) + 6));
-    EXPECT_EQ(v.speedTitle->pos(), QPoint(24, bottomOf(v.launchAtLoginCheckbox) + 10));
+    last = expectRows(v.behLabel,
+                      {"reverse_scroll", "smooth_scroll", "momentum_scroll", "launch_at_login"});
+    EXPECT_EQ(v.speedTitle->pos(), QPoint(24, bottomOf(last) + 10));
     EXPECT_EQ(v.behaviourCard->height(), bottomOf(v.speedTitle) + 14);
     EXPECT_EQ(v.speedSlider->x(), v.speedTitle->geometry().right() + 1 + 8);
     EXPECT_NEAR(v.speedSlider->geometry().center().y(), v.speedTitle->geometry().center().y(), 1);
@@ -371,12 +377,12 @@ TEST_F(PreferencesWindowTest, RightToLeftLanguagesMirrorTheLayout) {
     store.setObject("language", std::string("ar"));
     window->showWindow();
     EXPECT_EQ(window->layoutDirection(), Qt::RightToLeft);
-    EXPECT_EQ(v().verticalCheckbox->layoutDirection(), Qt::RightToLeft);
+    EXPECT_EQ(box("vertical_scroll")->layoutDirection(), Qt::RightToLeft);
     // Leading edges are the right ones now.
     EXPECT_EQ(v().versionLabel->geometry().right() + 1, 416 - 24);
     EXPECT_EQ(v().directionCard->geometry().right() + 1, 416 - 24);
     EXPECT_EQ(v().dirLabel->geometry().right() + 1, 368 - 24);
-    EXPECT_EQ(v().diagonalCheckbox->geometry().right() + 1, 368 - 24);
+    EXPECT_EQ(box("diagonal_scroll")->geometry().right() + 1, 368 - 24);
     EXPECT_EQ(v().speedSlider->geometry().right() + 1 + 8, v().speedTitle->x());
     EXPECT_EQ(v().speedLabel->geometry().right() + 1 + 6, v().speedSlider->x());
     EXPECT_EQ(v().langPopup->geometry().right() + 1 + 12, v().langLabel->x());
