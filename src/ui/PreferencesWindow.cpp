@@ -257,7 +257,7 @@ void PreferencesWindow::updateStrings() {
     v.dirLabel->setText(L10n::scrollDirection());
     v.behLabel->setText(L10n::behavior());
     for (std::size_t row = 0; row < checkboxCount; ++row)
-        v.checkboxes[row]->setText(checkboxRows[row].text());
+        v.checkboxes[row]->setText(asButtonText(checkboxRows[row].text()));
     v.speedTitle->setText(L10n::scrollSpeed());
     v.langLabel->setText(L10n::languageLabel());
     const bool rightToLeft = Languages::isRightToLeft(Languages::current());

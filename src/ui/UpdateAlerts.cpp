@@ -30,9 +30,10 @@ Choice showUpdateAvailable(const QString& version, const std::optional<QString>&
         message += QStringLiteral("\n\n") + *notes;
     box.setInformativeText(message);
     // One role for all three keeps them in this order on every desktop.
-    QPushButton* later = box.addButton(L10n::later(), QMessageBox::ActionRole);
-    QPushButton* download = box.addButton(L10n::download(), QMessageBox::ActionRole);
-    QPushButton* website = box.addButton(L10n::visitWebsite(), QMessageBox::ActionRole);
+    QPushButton* later = box.addButton(asButtonText(L10n::later()), QMessageBox::ActionRole);
+    QPushButton* download = box.addButton(asButtonText(L10n::download()), QMessageBox::ActionRole);
+    QPushButton* website =
+        box.addButton(asButtonText(L10n::visitWebsite()), QMessageBox::ActionRole);
     box.setDefaultButton(later);
     box.setEscapeButton(later);
     makePlain(box);
