@@ -3,6 +3,7 @@
 #include "AppInfo.h"
 #include "AppStyle.h"
 #include "CardView.h"
+#include "FocusedWheel.h"
 #include "GradientView.h"
 #include "Localization.h"
 #include "engine/ScrollConfig.h"
@@ -222,6 +223,7 @@ void PreferencesWindow::setupUI() {
                             static_cast<int>(maximumSpeed * sliderScale));
     v.speedSlider->setSingleStep(sliderScale / 10);
     v.speedSlider->setPageStep(sliderScale);
+    takeWheelOnlyWhenFocused(v.speedSlider);
     connect(v.speedSlider, &QSlider::valueChanged, this, &PreferencesWindow::speedChanged);
 
     v.speedLabel = new QLabel(v.behaviourCard);
@@ -232,6 +234,7 @@ void PreferencesWindow::setupUI() {
     v.langLabel = makeSectionLabel(v.languageCard);
     v.langPopup = new QComboBox(v.languageCard);
     v.langPopup->setFont(AppStyle::systemFont(13));
+    takeWheelOnlyWhenFocused(v.langPopup);
     for (Language language : Languages::allCases())
         v.langPopup->addItem(toQString(Languages::displayName(language)));
     // activated is emitted for the user's choices only, also for the

@@ -15,6 +15,8 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
+#include <QWheelEvent>
+#include <QtTest/qtestspontaneevent.h>
 
 #include <map>
 
@@ -173,6 +175,38 @@ TEST_F(PreferencesWindowTest, MovingTheSliderStoresTheExactValueAndReportsItRoun
     v().speedSlider->setValue(1'000'000);
     EXPECT_EQ(store.object("scrollSpeed"), SettingsValue{50.0});
     EXPECT_EQ(v().speedLabel->text(), "50.0");
+}
+
+// A wheel notch over a control, delivered as the window system delivers it
+// (so a control that takes focus from the wheel would get it).
+void wheelOver(QWidget* control) {
+    const QPointF centre = QRectF(control->rect()).center();
+    QWheelEvent notch(centre, control->mapToGlobal(centre), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QSpontaneKeyEvent::setSpontaneous(&notch);
+    qApp->notify(control, &notch);
+}
+
+// Scrolling over the window (Quillmere's own grab scrolling included) must
+// not change the language or the speed: only a control focused by a click
+// or Tab takes the wheel.
+TEST_F(PreferencesWindowTest, TheWheelChangesOnlyAFocusedControl) {
+    window->showWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    for (QWidget* control :
+         {static_cast<QWidget*>(v().langPopup), static_cast<QWidget*>(v().speedSlider)})
+        wheelOver(control);
+    EXPECT_EQ(v().langPopup->currentIndex(), 0);
+    EXPECT_EQ(v().speedLabel->text(), "3.0");
+    EXPECT_EQ(store.size(), 0u);
+    EXPECT_TRUE(outside.events.empty());
+
+    v().langPopup->setFocus(Qt::TabFocusReason);
+    wheelOver(v().langPopup);
+    EXPECT_EQ(store.string("language"), "ko");
+    v().speedSlider->setFocus(Qt::MouseFocusReason);
+    wheelOver(v().speedSlider);
+    EXPECT_NE(store.doubleValue("scrollSpeed"), 0.0);
 }
 
 TEST_F(PreferencesWindowTest, ChoosingALanguageStoresRetitlesPostsThenReports) {
