@@ -224,7 +224,14 @@ void PreferencesWindow::setupUI() {
     v.speedSlider->setSingleStep(sliderScale / 10);
     v.speedSlider->setPageStep(sliderScale);
     takeWheelOnlyWhenFocused(v.speedSlider);
+    // A drag reports once, when it ends, and each keyboard or wheel step at
+    // once: storing and reporting every pixel would flood the disk and the
+    // network. During a drag only the read-out follows the handle.
+    v.speedSlider->setTracking(false);
     connect(v.speedSlider, &QSlider::valueChanged, this, &PreferencesWindow::speedChanged);
+    connect(v.speedSlider, &QSlider::sliderMoved, this, [this](int position) {
+        views_.speedLabel->setText(formatSpeed(static_cast<double>(position) / sliderScale));
+    });
 
     v.speedLabel = new QLabel(v.behaviourCard);
     v.speedLabel->setFont(AppStyle::systemFont(13, QFont::Medium));

@@ -14,6 +14,8 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QWheelEvent>
 #include <QtTest/qtestspontaneevent.h>
@@ -175,6 +177,37 @@ TEST_F(PreferencesWindowTest, MovingTheSliderStoresTheExactValueAndReportsItRoun
     v().speedSlider->setValue(1'000'000);
     EXPECT_EQ(store.object("scrollSpeed"), SettingsValue{50.0});
     EXPECT_EQ(v().speedLabel->text(), "50.0");
+}
+
+// A drag reports once, when it ends: one write and one usage event, not one
+// per pixel. Meanwhile only the read-out follows the handle.
+TEST_F(PreferencesWindowTest, DraggingTheSliderReportsOnceWhenTheDragEnds) {
+    window->showWindow();
+    QSlider* slider = v().speedSlider;
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = slider->orientation();
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->sliderPosition();
+    const QPoint handle =
+        slider->style()
+            ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider)
+            .center();
+
+    QTest::mousePress(slider, Qt::LeftButton, {}, handle);
+    for (int dx = 1; dx <= 40; ++dx)
+        QTest::mouseMove(slider, handle + QPoint(dx, 0));
+    EXPECT_NE(v().speedLabel->text(), "3.0");
+    EXPECT_EQ(store.size(), 0u);
+    EXPECT_TRUE(outside.events.empty());
+
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, handle + QPoint(40, 0));
+    ASSERT_EQ(outside.events.size(), 1u);
+    EXPECT_EQ(outside.events[0].params["setting_value"], v().speedLabel->text());
+    EXPECT_EQ(PreferencesWindow::formatSpeed(store.doubleValue("scrollSpeed")),
+              v().speedLabel->text());
+    EXPECT_GT(store.doubleValue("scrollSpeed"), 3.0);
 }
 
 // A wheel notch over a control, delivered as the window system delivers it
