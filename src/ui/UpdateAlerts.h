@@ -11,8 +11,9 @@ namespace quillmere::UpdateAlerts {
 
 enum class Choice { later, download, visitWebsite };
 
-// "Later", "Download & Update" and "Visit Website", "Later" the default.
-// Returns when the user has pressed one of them.
+// The message and the notes under "Later", "Download & Update" and "Visit
+// Website", "Later" the default; long notes scroll inside an alert that
+// stays within the screen. Returns when the user has answered.
 Choice showUpdateAvailable(const QString& version, const std::optional<QString>& notes);
 
 // "No Updates" with one "OK" button.

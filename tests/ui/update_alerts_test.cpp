@@ -10,7 +10,10 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextEdit>
 #include <QTimer>
 
 #include <algorithm>
@@ -24,6 +27,10 @@ struct SeenAlert {
     QStringList buttons; // left to right, as shown
     QString defaultButton;
     bool allPlain = true;
+    QRect frame;               // the alert on the screen
+    QRect screen;              // the screen's available area
+    bool buttonsInside = true; // every button lies inside the alert
+    bool scrolls = false;      // some text area scrolls
 };
 
 // Runs show() and, once its alert is up, records it and presses the button
@@ -34,21 +41,36 @@ template <typename Show> auto runAlert(Show show, const QString& press, SeenAler
         ASSERT_NE(alert, nullptr);
         seen.windowTitle = alert->windowTitle();
         const auto top = [alert](const QWidget* w) { return w->mapTo(alert, QPoint()).y(); };
-        QList<QLabel*> labels = alert->findChildren<QLabel*>();
-        std::sort(labels.begin(), labels.end(),
-                  [&](const QLabel* a, const QLabel* b) { return top(a) < top(b); });
-        for (const QLabel* label : labels) {
+        const QList<QLabel*> labels = alert->findChildren<QLabel*>();
+        QList<QWidget*> shown;
+        for (QLabel* label : labels) {
             if (label->isVisible() && !label->text().isEmpty()) {
-                seen.texts.append(label->text());
+                shown.append(label);
                 seen.allPlain = seen.allPlain && label->textFormat() == Qt::PlainText;
             }
         }
+        for (QTextEdit* area : alert->findChildren<QTextEdit*>())
+            shown.append(area);
+        std::sort(shown.begin(), shown.end(),
+                  [&](const QWidget* a, const QWidget* b) { return top(a) < top(b); });
+        for (const QWidget* text : shown) {
+            const auto* label = qobject_cast<const QLabel*>(text);
+            seen.texts.append(label ? label->text()
+                                    : static_cast<const QTextEdit*>(text)->toPlainText());
+        }
+        for (const QAbstractScrollArea* area : alert->findChildren<QAbstractScrollArea*>())
+            seen.scrolls = seen.scrolls || area->verticalScrollBar()->maximum() > 0;
+        seen.frame = alert->frameGeometry();
+        seen.screen = alert->screen()->availableGeometry();
         QList<QAbstractButton*> buttons = alert->findChildren<QAbstractButton*>();
         std::sort(buttons.begin(), buttons.end(), [&](const QWidget* a, const QWidget* b) {
             return a->mapTo(alert, QPoint()).x() < b->mapTo(alert, QPoint()).x();
         });
         QAbstractButton* target = nullptr;
         for (QAbstractButton* button : buttons) {
+            seen.buttonsInside =
+                seen.buttonsInside &&
+                alert->rect().contains(QRect(button->mapTo(alert, QPoint()), button->size()));
             seen.buttons.append(shownText(button));
             if (auto* push = qobject_cast<QPushButton*>(button); push && push->isDefault())
                 seen.defaultButton = seen.buttons.last();
@@ -98,6 +120,25 @@ TEST_F(UpdateAlertsTest, EnglishAlertsShowTheirTextsAndAnswerThePressedButton) {
     runAlert([] { UpdateAlerts::showNoUpdate(); }, "", none);
     EXPECT_EQ(none.texts, (QStringList{"No Updates", "You are using the latest version."}));
     EXPECT_EQ(none.buttons, QStringList{"OK"});
+}
+
+// A long release note scrolls inside an alert that fits on the screen, so
+// its buttons stay within reach.
+TEST_F(UpdateAlertsTest, LongReleaseNotesScrollInsideAnAlertThatFitsTheScreen) {
+    QString notes;
+    for (int line = 1; line <= 300; ++line)
+        notes += QStringLiteral("Change number %1\n").arg(line);
+    notes += QString(2000, u'x'); // one word longer than any screen is wide
+    SeenAlert seen;
+    EXPECT_EQ(runAlert([&] { return UpdateAlerts::showUpdateAvailable("1.1.0", notes); },
+                       "Download & Update", seen),
+              Choice::download);
+    EXPECT_TRUE(seen.screen.contains(seen.frame))
+        << seen.frame.width() << "x" << seen.frame.height() << " on " << seen.screen.width() << "x"
+        << seen.screen.height();
+    EXPECT_TRUE(seen.buttonsInside);
+    EXPECT_TRUE(seen.scrolls);
+    EXPECT_TRUE(seen.texts.value(1).endsWith(notes));
 }
 
 // Every language keeps the prefix, "OK" and the server's texts, and shows
