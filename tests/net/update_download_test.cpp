@@ -39,9 +39,9 @@ protected:
     }
 
     // Starts a download and waits until its reply has finished.
-    void download(const QUrl& url) {
+    void download(const QUrl& url, qint64 limit = UpdateDownload::maximumBytes) {
         const int before = finishedReplies;
-        UpdateDownload::start(url);
+        UpdateDownload::start(url, limit);
         ASSERT_TRUE(waitForFinished(before + 1));
     }
 };
@@ -99,6 +99,30 @@ TEST_F(UpdateDownloadTest, FailedTransfersLeaveTheOldFileAndOpenNothing) {
     EXPECT_TRUE(opened.isEmpty());
     EXPECT_EQ(readFile(inDownloads("Q.dmg")), "old image");
     EXPECT_EQ(downloadsEntries(), QStringList{"Q.dmg"});
+}
+
+// A reply larger than the limit is cut off as soon as it is announced or
+// has grown beyond it (these would otherwise never end in the test's wait),
+// and nothing is saved or opened; a reply of exactly the limit is kept.
+TEST_F(UpdateDownloadTest, DownloadsBeyondTheSizeLimitAreCutOff) {
+    constexpr qint64 limit = 64 * 1024;
+    ScriptedReply announced = image(QByteArray(100, 'D'));
+    announced.mode = ScriptedReply::Mode::stallInBody;
+    announced.announcedLength = limit + 1;
+    ScriptedReply endless = image(QByteArray(limit + 4096, 'D'));
+    endless.mode = ScriptedReply::Mode::closeDelimited;
+    endless.keepOpen = true;
+    for (const ScriptedReply& reply : {announced, endless, image(QByteArray(limit + 1, 'D'))}) {
+        updateServer->setReply(reply);
+        download(updateServer->url("/Q.dmg"), limit);
+    }
+    settle();
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(downloadsEntries().isEmpty());
+
+    updateServer->setReply(image(QByteArray(limit, 'D')));
+    download(updateServer->url("/Q.dmg"), limit);
+    EXPECT_TRUE(waitUntil([&] { return !opened.isEmpty(); }, 5000));
 }
 
 TEST_F(UpdateDownloadTest, RefusedNamesDirectoriesAndLinksFetchNothing) {

@@ -85,7 +85,6 @@ TEST(DownloadFileName, TakesTheLastSegmentAndRefusesUnsafeNames) {
     EXPECT_EQ(fileNameFor(QUrl("https://h/rel/Quillmere-1.1.0.dmg?x=1#f")),
               QString("Quillmere-1.1.0.dmg"));
     EXPECT_EQ(fileNameFor(QUrl("https://h/Quill%20mere.dmg")), QString("Quill mere.dmg"));
-    EXPECT_EQ(fileNameFor(QUrl("https://h/.hidden")), QString(".hidden"));
 
     const char* refused[] = {
         "http://h/Quillmere.dmg", // not https
@@ -104,6 +103,10 @@ TEST(DownloadFileName, TakesTheLastSegmentAndRefusesUnsafeNames) {
         "https://h/a%5Cb.dmg",
         "https://h/a%00b.dmg",
         "https://h/a%0Ab.dmg",
+        // A dotfile could replace a shell's or a tool's settings when the
+        // Downloads folder is the home folder.
+        "https://h/.bashrc",
+        "https://h/dir/%2Eprofile",
     };
     for (const char* text : refused)
         EXPECT_FALSE(fileNameFor(QUrl(text))) << text;
