@@ -69,7 +69,7 @@ QString JsonSettingsStore::standardPath() {
 
 JsonSettingsStore::JsonSettingsStore(QString path, QObject* parent)
     : QObject(parent), path_(std::move(path)) {
-    loadCache(readFile());
+    loadCache(readFile().value_or(QJsonObject()));
     watch();
 }
 
@@ -96,25 +96,47 @@ void JsonSettingsStore::watch() {
 }
 
 void JsonSettingsStore::reload() {
-    loadCache(readFile());
+    // A file that cannot be read now leaves the values last read in effect.
+    if (const std::optional<QJsonObject> root = readFile())
+        loadCache(*root);
     watch();
     emit changedOnDisk();
 }
 
-QJsonObject JsonSettingsStore::readFile() {
+void JsonSettingsStore::reportOnce(const QString& line) {
+    if (line == reported_)
+        return;
+    reported_ = line;
+    Log::write(line.toStdString());
+}
+
+std::optional<QJsonObject> JsonSettingsStore::readFile() {
     QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    if (file.size() > maximumFileSize) {
-        Log::write(QStringLiteral("[Quillmere] settings file %1 is too large; ignored")
-                       .arg(path_)
-                       .toStdString());
-        return {};
+    QString problem;
+    QByteArray bytes;
+    if (QFileInfo(path_).isDir()) {
+        problem = QStringLiteral("is a directory");
+    } else if (!file.open(QIODevice::ReadOnly)) {
+        if (!file.exists()) {
+            reported_.clear();
+            return QJsonObject(); // none yet: nothing to lose
+        }
+        problem = QStringLiteral("cannot be read (%1)").arg(file.errorString());
+    } else if (file.size() > maximumFileSize) {
+        problem = QStringLiteral("is too large");
+    } else if (bytes = file.readAll(); file.error() != QFileDevice::NoError) {
+        problem = QStringLiteral("cannot be read (%1)").arg(file.errorString());
     }
-    const QByteArray bytes = file.readAll();
+    if (!problem.isEmpty()) {
+        reportOnce(QStringLiteral("[Quillmere] settings file %1 %2; it is left as it is and "
+                                  "changes to settings are kept in memory only")
+                       .arg(path_, problem));
+        return std::nullopt;
+    }
     file.close();
+    reported_.clear();
     if (bytes.trimmed().isEmpty())
-        return {};
+        return QJsonObject();
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error == QJsonParseError::NoError && document.isObject())
@@ -126,14 +148,18 @@ QJsonObject JsonSettingsStore::readFile() {
         path_ + QStringLiteral(".corrupt-") +
         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
     const bool moved = QFile::rename(path_, aside);
-    Log::write(QStringLiteral("[Quillmere] settings file %1 is not a valid JSON object (%2); %3")
+    reportOnce(QStringLiteral("[Quillmere] settings file %1 is not a valid JSON object (%2); %3")
                    .arg(path_,
                         error.error == QJsonParseError::NoError ? QStringLiteral("not an object")
                                                                 : error.errorString(),
                         moved ? QStringLiteral("kept aside as ") + aside
-                              : QStringLiteral("it could not be moved aside"))
-                   .toStdString());
-    return {};
+                              : QStringLiteral("it could not be moved aside, so it is left as "
+                                               "it is and changes to settings are kept in "
+                                               "memory only")));
+    if (!moved)
+        return std::nullopt;
+    reported_.clear(); // a new bad file is reported again
+    return QJsonObject();
 }
 
 void JsonSettingsStore::loadCache(const QJsonObject& root) {
@@ -190,7 +216,13 @@ void JsonSettingsStore::setObject(std::string_view key, SettingsValue value) {
     QJsonObject root;
     {
         FileLock lock(path_);
-        root = readFile(); // changes by others since our last read are kept
+        // Changes by others since our last read are kept.
+        const std::optional<QJsonObject> current = readFile();
+        if (!current) {
+            cache_.setObject(key, std::move(value));
+            return;
+        }
+        root = *current;
         if (json.isUndefined())
             root.remove(name);
         else
