@@ -11,9 +11,12 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QTextDocument>
 #include <QTextEdit>
 
 #include <algorithm>
+#include <cmath>
+#include <memory>
 
 namespace quillmere::UpdateAlerts {
 namespace {
@@ -40,13 +43,16 @@ QTextEdit* makeBody(QDialog& alert, const QString& text) {
     body->viewport()->setAutoFillBackground(false);
     body->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     body->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    body->document()->setDocumentMargin(0); // the text lines up with the heading
 
     const QRect screen =
         alert.screen() ? alert.screen()->availableGeometry() : QRect(0, 0, 800, 600);
     const int width = std::min(textWidth, screen.width() * 3 / 4);
-    body->document()->setTextWidth(width);
-    const int margins = 2 * static_cast<int>(body->document()->documentMargin());
-    const int wanted = static_cast<int>(body->document()->size().height()) + margins;
+    // Measured on a copy: the area lays its own document out only once shown.
+    std::unique_ptr<QTextDocument> measure(body->document()->clone());
+    measure->setDefaultFont(body->font());
+    measure->setTextWidth(width);
+    const int wanted = static_cast<int>(std::ceil(measure->size().height()));
     // Half the screen leaves room for the heading, the buttons and a title bar.
     body->setFixedSize(width + body->style()->pixelMetric(QStyle::PM_ScrollBarExtent),
                        std::min(wanted, screen.height() / 2));
@@ -89,7 +95,8 @@ Choice showUpdateAvailable(const QString& version, const std::optional<QString>&
     layout->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
     layout->addWidget(heading, 0, 1);
     layout->addWidget(body, 1, 1);
-    layout->addWidget(buttons, 2, 0, 1, 2);
+    layout->setRowMinimumHeight(2, 8); // a gap above the buttons, as in a message box
+    layout->addWidget(buttons, 3, 0, 1, 2);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     alert.exec(); // Escape and the close button answer "Later"
