@@ -163,6 +163,7 @@ std::optional<QJsonObject> JsonSettingsStore::readFile() {
 }
 
 void JsonSettingsStore::loadCache(const QJsonObject& root) {
+    loaded_ = root;
     cache_.clear();
     for (auto it = root.begin(); it != root.end(); ++it) {
         const QJsonValue value = it.value();
@@ -202,6 +203,19 @@ void JsonSettingsStore::setBool(std::string_view key, bool value) {
     setObject(key, value);
 }
 
+void JsonSettingsStore::writeFile(const QJsonObject& root) {
+    QSaveFile file(path_);
+    file.setDirectWriteFallback(false);
+    bool ok = file.open(QIODevice::WriteOnly);
+    ok = ok && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    ok = ok && file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) >= 0;
+    ok = ok && file.commit();
+    if (!ok)
+        Log::write(QStringLiteral("[Quillmere] settings: could not write %1: %2")
+                       .arg(path_, file.errorString())
+                       .toStdString());
+}
+
 void JsonSettingsStore::setObject(std::string_view key, SettingsValue value) {
     const QString name = QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
     const QJsonValue json = toJson(value);
@@ -216,27 +230,16 @@ void JsonSettingsStore::setObject(std::string_view key, SettingsValue value) {
     QJsonObject root;
     {
         FileLock lock(path_);
-        // Changes by others since our last read are kept.
+        // Changes by others since our last read are kept. A file that could
+        // not be read is never written over: the change holds in memory only.
         const std::optional<QJsonObject> current = readFile();
-        if (!current) {
-            cache_.setObject(key, std::move(value));
-            return;
-        }
-        root = *current;
+        root = current.value_or(loaded_);
         if (json.isUndefined())
             root.remove(name);
         else
             root.insert(name, json);
-        QSaveFile file(path_);
-        file.setDirectWriteFallback(false);
-        bool ok = file.open(QIODevice::WriteOnly);
-        ok = ok && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        ok = ok && file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) >= 0;
-        ok = ok && file.commit();
-        if (!ok)
-            Log::write(QStringLiteral("[Quillmere] settings: could not write %1: %2")
-                           .arg(path_, file.errorString())
-                           .toStdString());
+        if (current)
+            writeFile(root);
     }
     // The value is in effect for this process even if the disk refused it.
     loadCache(root);

@@ -9,13 +9,13 @@
 
 #include "engine/MemorySettingsStore.h"
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
 #include <optional>
 
 class QFileSystemWatcher;
-class QJsonObject;
 
 namespace quillmere {
 
@@ -46,6 +46,8 @@ private:
     // aside and logged. Returns the object, empty when there is none, or
     // nothing when the file is there but could not be read (or moved aside).
     std::optional<QJsonObject> readFile();
+    // Replaces the file atomically with the object; a failure is logged.
+    void writeFile(const QJsonObject& root);
     // Logs a problem with the file unless it is the one logged last.
     void reportOnce(const QString& line);
     void loadCache(const QJsonObject& root);
@@ -55,6 +57,7 @@ private:
     QString path_;
     MemorySettingsStore cache_;
     QFileSystemWatcher* watcher_ = nullptr;
+    QJsonObject loaded_; // what the cache was last loaded from
     QString reported_;
 };
 
