@@ -9,7 +9,7 @@
 #include "net/NetTesting.h"
 #include "net/UpdateChecker.h"
 
-#include <QStringList>
+#include <QList>
 #include <QTemporaryDir>
 #include <QUrl>
 

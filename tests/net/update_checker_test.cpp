@@ -1,7 +1,7 @@
 #include "NetFixture.h"
 #include "net/UpdateChecker.h"
 
-#include <QTest>
+#include <QNetworkRequest>
 
 namespace quillmere::nettest {
 namespace {
