@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README screenshots: the preferences window in English, Korean
-# and Arabic, and the opened tray menu, each from a real run of a Quillmere
-# binary under Xvfb with a real tray host (trayer) and a private D-Bus
-# session.
+# and Arabic, the opened tray menu and the update alert with a long release
+# note, each from a real run of a Quillmere binary under Xvfb with a real
+# tray host (trayer) and a private D-Bus session.
 #
 #   scripts/screenshots.sh BINARY [OUTPUT_DIR]
 #
@@ -10,8 +10,11 @@
 # argument (programs that read no command line ignore it) and with a fresh
 # XDG_CONFIG_HOME whose defaults.json already holds that "language". If no
 # preferences window shows up by itself, the script opens it from the tray
-# menu. OUTPUT_DIR defaults to docs/screenshots. QUILLMERE_SCREENSHOT_LANGUAGES
-# (a space-separated list of codes) replaces the default "en ko ar".
+# menu. The update alert is taken from a second run with the arguments
+# "en --update-alert" (the UI showcase shows the alert by itself then; a
+# binary that shows no window is skipped). OUTPUT_DIR defaults to
+# docs/screenshots. QUILLMERE_SCREENSHOT_LANGUAGES (a space-separated list of
+# codes) replaces the default "en ko ar".
 #
 # Needs: Xvfb, dbus-run-session, trayer, xdotool, xwininfo, ImageMagick.
 set -euo pipefail
@@ -136,7 +139,23 @@ shoot_language() { # code file
     wait "$app" 2>/dev/null || true
 }
 
+shoot_update_alert() {
+    XDG_CONFIG_HOME="$work/config-alert" "$binary" en --update-alert >"$work/app-alert.log" 2>&1 &
+    local app=$!
+    pids+=($app)
+    if wait_for_window Quillmere 40; then
+        sleep 0.8
+        read -r x y w h <<<"$(window_geometry Quillmere)"
+        capture "$out/update-alert.png" "$x" "$y" "$w" "$h"
+    else
+        echo "no update alert from $binary: skipped" >&2
+    fi
+    kill "$app" 2>/dev/null || true
+    wait "$app" 2>/dev/null || true
+}
+
 # QUILLMERE_SCREENSHOT_LANGUAGES picks other languages for a closer look.
 for code in ${QUILLMERE_SCREENSHOT_LANGUAGES:-en ko ar}; do
     shoot_language "$code" "preferences-$code.png"
 done
+shoot_update_alert

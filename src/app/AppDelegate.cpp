@@ -2,6 +2,7 @@
 
 #include "AccessibilityHelper.h"
 #include "AppInfo.h"
+#include "Wiring.h"
 #include "engine/GrabScrollManager.h"
 #include "engine/Log.h"
 #include "engine/ScrollConfig.h"
@@ -26,7 +27,8 @@ void AppDelegate::accessibilityGranted() {
     Log::write("[Quillmere] 접근성 권한 확인됨");
     GrabScrollManager& manager = GrabScrollManager::shared();
     manager.start(); // a refused start only logs; the rest goes on
-    statusBarController_ = std::make_unique<StatusBarController>(manager);
+    statusBarController_ =
+        std::make_unique<StatusBarController>(manager, Wiring::statusBarActions());
     Log::write("[Quillmere] 준비 완료 — 오른쪽 버튼 드래그로 스크롤하세요");
     const std::optional<std::string> language = ScrollConfig::defaults().string("language");
     Analytics::send(

@@ -4,7 +4,6 @@
 #include "engine/Log.h"
 
 #include <thread>
-#include <unistd.h>
 
 namespace quillmere::SingleInstance {
 
@@ -12,16 +11,14 @@ Environment systemEnvironment() {
     Environment environment;
     environment.runningProcesses = &Processes::sameUserProcesses;
     environment.requestQuit = [](pid_t pid) { Processes::requestQuit(pid); };
-    environment.ownExe = Processes::ownExecutable();
-    environment.ownPid = ::getpid();
+    environment.self = Processes::self();
     return environment;
 }
 
 int enforce(const Environment& environment) {
     const QString name = QString::fromLatin1(AppInfo::processName);
     auto others = [&] {
-        return Processes::otherInstances(environment.runningProcesses(), environment.ownExe,
-                                         environment.ownPid, name);
+        return Processes::olderInstances(environment.runningProcesses(), environment.self, name);
     };
     const std::vector<Processes::ProcessInfo> running = others();
     if (running.empty())

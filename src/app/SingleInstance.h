@@ -1,6 +1,7 @@
 #pragma once
 // The newest process asks every older instance of Quillmere (same user) to
 // quit and waits up to 3.0 seconds, polling every 0.1 seconds, for them to go.
+// Only older ones: of two launches at once, the newer one survives.
 
 #include "platform/Processes.h"
 
@@ -16,8 +17,7 @@ inline constexpr std::chrono::milliseconds pollInterval{100};
 struct Environment {
     std::function<std::vector<Processes::ProcessInfo>()> runningProcesses;
     std::function<void(pid_t)> requestQuit;
-    QString ownExe;
-    pid_t ownPid = 0;
+    Processes::ProcessInfo self;
 };
 
 Environment systemEnvironment();

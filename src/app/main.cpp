@@ -4,6 +4,7 @@
 #include "AppDelegate.h"
 #include "AppInfo.h"
 #include "SingleInstance.h"
+#include "Wiring.h"
 #include "engine/GrabScrollManager.h"
 #include "engine/ScrollConfig.h"
 #include "platform/JsonSettingsStore.h"
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
         input.loop().post([&input, active] { input.services().setSessionActive(active); });
     });
 
+    UpdateChecker::setAlerts(Wiring::updateAlerts());
     AppDelegate delegate;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });

@@ -1,7 +1,7 @@
 #pragma once
 // Hooks for the network tests: they point the requests at local servers,
-// trust a test certificate, shorten time-outs and catch what would reach the
-// desktop (message boxes, opened URLs). Nothing in the shipped application
+// trust a test certificate, shorten time-outs and catch the URLs and files
+// that would be opened on the desktop. Nothing in the shipped application
 // calls install(): it reads no command line, environment or file for these.
 
 #include <QSslConfiguration>
@@ -11,7 +11,6 @@
 #include <functional>
 #include <optional>
 
-class QMessageBox;
 class QNetworkRequest;
 class QTimer;
 
@@ -37,9 +36,6 @@ struct Hooks {
     std::function<bool(const QNetworkRequest&)> requestGate;
     // Receives every URL or file that would be opened on the desktop.
     std::function<void(const QUrl&)> urlOpener;
-    // Sees every message box right before it runs modally; it can read the
-    // texts and arrange for a button to be pressed.
-    std::function<void(QMessageBox&)> messageBoxHook;
 };
 
 void install(Hooks hooks);

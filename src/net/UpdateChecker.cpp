@@ -1,19 +1,13 @@
 #include "UpdateChecker.h"
 
 #include "AppInfo.h"
-#include "NetTesting.h"
 #include "Network.h"
 #include "UpdateDownload.h"
 #include "UpdateResponse.h"
-#include "ui/Localization.h"
 
-#include <QAbstractButton>
 #include <QCoreApplication>
-#include <QLabel>
-#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QPushButton>
 
 #include <functional>
 #include <memory>
@@ -66,62 +60,32 @@ void fetchUpdate(Completion completion) {
                      });
 }
 
-// Every label of the box shows its text as plain text: the version and the
-// release notes come from the server.
-void makePlain(QMessageBox& box) {
-    box.setTextFormat(Qt::PlainText);
-    for (QLabel* label : box.findChildren<QLabel*>())
-        label->setTextFormat(Qt::PlainText);
+Alerts& installedAlerts() {
+    static Alerts alerts;
+    return alerts;
 }
 
-void runModally(QMessageBox& box) {
-    if (const auto* hooks = NetTesting::current(); hooks && hooks->messageBoxHook)
-        hooks->messageBoxHook(box);
-    box.exec();
-}
-
-void showUpdateAlert(const QString& version, const std::optional<QString>& notes,
-                     const std::optional<QString>& downloadUrl) {
-    QMessageBox box;
-    box.setWindowTitle(QString::fromLatin1(AppInfo::productName));
-    box.setIcon(QMessageBox::Information);
-    box.setText(QStringLiteral("Quillmere - ") + L10n::updateAvailable());
-    QString message = L10n::updateMessage(UpdateReplies::displayText(version, false));
-    if (notes)
-        message += QStringLiteral("\n\n") + UpdateReplies::displayText(*notes, true);
-    box.setInformativeText(message);
-    // One role for all three keeps them in this order on every desktop.
-    QPushButton* later = box.addButton(L10n::later(), QMessageBox::ActionRole);
-    QPushButton* download = box.addButton(L10n::download(), QMessageBox::ActionRole);
-    QPushButton* website = box.addButton(L10n::visitWebsite(), QMessageBox::ActionRole);
-    box.setDefaultButton(later);
-    box.setEscapeButton(later);
-    makePlain(box);
-    runModally(box);
-
-    const QAbstractButton* pressed = box.clickedButton();
-    if (pressed == download) {
-        if (!downloadUrl)
-            return;
-        const QUrl url(*downloadUrl, QUrl::StrictMode);
-        if (url.isValid() && !url.isRelative())
-            UpdateDownload::start(url);
-    } else if (pressed == website) {
+void offerUpdate(const UpdateResponse& response) {
+    const Alerts& alerts = installedAlerts();
+    if (!alerts.updateAvailable)
+        return;
+    Offer offer{UpdateReplies::displayText(response.latestVersion, false), std::nullopt};
+    if (response.releaseNotes)
+        offer.notes = UpdateReplies::displayText(*response.releaseNotes, true);
+    switch (alerts.updateAvailable(offer)) {
+    case Answer::later:
+        break;
+    case Answer::download:
+        if (response.downloadUrl) {
+            const QUrl url(*response.downloadUrl, QUrl::StrictMode);
+            if (url.isValid() && !url.isRelative())
+                UpdateDownload::start(url);
+        }
+        break;
+    case Answer::visitWebsite:
         Network::openUrl(QUrl(QString::fromLatin1(AppInfo::websiteUrl)));
+        break;
     }
-}
-
-void showNoUpdateAlert() {
-    QMessageBox box;
-    box.setWindowTitle(QString::fromLatin1(AppInfo::productName));
-    box.setIcon(QMessageBox::Information);
-    box.setText(L10n::noUpdateTitle());
-    box.setInformativeText(L10n::noUpdateMessage());
-    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-    box.setDefaultButton(ok);
-    box.setEscapeButton(ok);
-    makePlain(box);
-    runModally(box);
 }
 
 void check(bool reportNoUpdate) {
@@ -134,16 +98,19 @@ void check(bool reportNoUpdate) {
             QCoreApplication::instance(),
             [reportNoUpdate, response = *response] {
                 if (response.updateAvailable)
-                    showUpdateAlert(response.latestVersion, response.releaseNotes,
-                                    response.downloadUrl);
-                else if (reportNoUpdate)
-                    showNoUpdateAlert();
+                    offerUpdate(response);
+                else if (reportNoUpdate && installedAlerts().noUpdate)
+                    installedAlerts().noUpdate();
             },
             Qt::QueuedConnection);
     });
 }
 
 } // namespace
+
+void setAlerts(Alerts alerts) {
+    installedAlerts() = std::move(alerts);
+}
 
 void checkForUpdate() {
     check(true);

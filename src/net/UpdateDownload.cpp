@@ -33,12 +33,16 @@ bool replaceable(const QString& path) {
 // the reply has finished.
 class Job : public QObject {
 public:
-    Job(QString destination, std::unique_ptr<QTemporaryFile> file)
-        : destination_(std::move(destination)), file_(std::move(file)) {}
+    Job(QString destination, std::unique_ptr<QTemporaryFile> file, qint64 limit)
+        : destination_(std::move(destination)), file_(std::move(file)), limit_(limit) {}
 
     void run(QNetworkReply* reply) {
         reply->setParent(this);
         reply_ = reply;
+        connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
+            if (reply_->header(QNetworkRequest::ContentLengthHeader).toLongLong() > limit_)
+                fail();
+        });
         connect(reply, &QNetworkReply::readyRead, this, &Job::drain);
         connect(reply, &QNetworkReply::finished, this, &Job::finish);
     }
@@ -48,10 +52,18 @@ private:
         if (failed_ || !reply_->isOpen())
             return;
         const QByteArray chunk = reply_->readAll();
-        if (file_->write(chunk) != chunk.size()) {
-            failed_ = true;
-            reply_->abort();
-        }
+        written_ += chunk.size();
+        if (written_ > limit_ || file_->write(chunk) != chunk.size())
+            fail();
+    }
+
+    // Aborting inside the reply's own signals would leave it unfinished, so
+    // the abort is queued; what arrives meanwhile is not written.
+    void fail() {
+        if (failed_)
+            return;
+        failed_ = true;
+        QMetaObject::invokeMethod(reply_, &QNetworkReply::abort, Qt::QueuedConnection);
     }
 
     void finish() {
@@ -77,6 +89,8 @@ private:
     QString destination_;
     std::unique_ptr<QTemporaryFile> file_;
     QPointer<QNetworkReply> reply_;
+    qint64 limit_;
+    qint64 written_ = 0;
     bool failed_ = false;
 };
 
@@ -94,7 +108,9 @@ std::optional<QString> fileNameFor(const QUrl& url) {
     const QString encodedPath = url.path(QUrl::FullyEncoded);
     const QString segment = encodedPath.mid(encodedPath.lastIndexOf(u'/') + 1);
     const QString name = QUrl::fromPercentEncoding(segment.toUtf8());
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+    // A leading dot also covers "." and "..", and keeps a download from
+    // replacing a dotfile where the Downloads folder is the home folder.
+    if (name.isEmpty() || name.startsWith(u'.'))
         return std::nullopt;
     for (const QChar c : name) {
         if (isSeparatorOrControl(c))
@@ -125,7 +141,7 @@ std::optional<QString> downloadsFolder() {
     return folder;
 }
 
-void start(const QUrl& url) {
+void start(const QUrl& url, qint64 limit) {
     const auto folder = downloadsFolder();
     if (!folder) {
         Log::write("[Quillmere] Update download skipped: no Downloads folder");
@@ -144,7 +160,7 @@ void start(const QUrl& url) {
     const QNetworkRequest request = Network::makeRequest(url, Network::Kind::download);
     if (!Network::mayStart(request))
         return;
-    auto* job = new Job(*destination, std::move(file));
+    auto* job = new Job(*destination, std::move(file), limit);
     job->setParent(&Network::manager());
     job->run(Network::manager().get(request));
 }

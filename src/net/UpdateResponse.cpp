@@ -24,6 +24,14 @@ bool isControl(char16_t c) {
     return c < 0x20 || (c >= 0x7f && c <= 0x9f);
 }
 
+// Characters that reorder or hide text without showing themselves: the
+// bidirectional embeddings, overrides and isolates, the Arabic letter mark,
+// and the zero-width spaces, joiners and direction marks.
+bool isInvisibleFormatting(char16_t c) {
+    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+           (c >= 0x200B && c <= 0x200F) || c == 0x061C;
+}
+
 } // namespace
 
 std::optional<UpdateResponse> decode(const QByteArray& body) {
@@ -68,7 +76,7 @@ QString displayText(const QString& text, bool keepLineBreaks) {
             result.append(QChar(c));
             continue;
         }
-        if (isControl(c))
+        if (isControl(c) || isInvisibleFormatting(c))
             continue;
         result.append(QChar(c));
     }

@@ -26,9 +26,10 @@ inline constexpr qint64 maximumBytes = 1024 * 1024;
 // oversized body, is nothing. Other members are ignored.
 std::optional<UpdateResponse> decode(const QByteArray& body);
 
-// Server text made safe to show: control characters are dropped (line feeds
-// and tabs survive when keepLineBreaks is set; a CR LF pair or a lone CR
-// becomes a line feed).
+// Server text made safe to show: control characters and the invisible
+// characters that reorder or hide text (bidirectional controls, zero-width
+// characters) are dropped; line feeds and tabs survive when keepLineBreaks
+// is set, a CR LF pair or a lone CR then becoming a line feed.
 QString displayText(const QString& text, bool keepLineBreaks);
 
 } // namespace UpdateReplies

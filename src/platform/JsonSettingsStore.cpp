@@ -70,7 +70,7 @@ QString JsonSettingsStore::standardPath() {
 
 JsonSettingsStore::JsonSettingsStore(QString path, QObject* parent)
     : QObject(parent), path_(std::move(path)) {
-    loadCache(readFile());
+    loadCache(readFile().value_or(QJsonObject()));
     watch();
 }
 
@@ -97,25 +97,47 @@ void JsonSettingsStore::watch() {
 }
 
 void JsonSettingsStore::reload() {
-    loadCache(readFile());
+    // A file that cannot be read now leaves the values last read in effect.
+    if (const std::optional<QJsonObject> root = readFile())
+        loadCache(*root);
     watch();
     emit changedOnDisk();
 }
 
-QJsonObject JsonSettingsStore::readFile() {
+void JsonSettingsStore::reportOnce(const QString& line) {
+    if (line == reported_)
+        return;
+    reported_ = line;
+    Log::write(line.toStdString());
+}
+
+std::optional<QJsonObject> JsonSettingsStore::readFile() {
     QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    if (file.size() > maximumFileSize) {
-        Log::write(QStringLiteral("[Quillmere] settings file %1 is too large; ignored")
-                       .arg(path_)
-                       .toStdString());
-        return {};
+    QString problem;
+    QByteArray bytes;
+    if (QFileInfo(path_).isDir()) {
+        problem = QStringLiteral("is a directory");
+    } else if (!file.open(QIODevice::ReadOnly)) {
+        if (!file.exists()) {
+            reported_.clear();
+            return QJsonObject(); // none yet: nothing to lose
+        }
+        problem = QStringLiteral("cannot be read (%1)").arg(file.errorString());
+    } else if (file.size() > maximumFileSize) {
+        problem = QStringLiteral("is too large");
+    } else if (bytes = file.readAll(); file.error() != QFileDevice::NoError) {
+        problem = QStringLiteral("cannot be read (%1)").arg(file.errorString());
     }
-    const QByteArray bytes = file.readAll();
+    if (!problem.isEmpty()) {
+        reportOnce(QStringLiteral("[Quillmere] settings file %1 %2; it is left as it is and "
+                                  "changes to settings are kept in memory only")
+                       .arg(path_, problem));
+        return std::nullopt;
+    }
     file.close();
+    reported_.clear();
     if (bytes.trimmed().isEmpty())
-        return {};
+        return QJsonObject();
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error == QJsonParseError::NoError && document.isObject())
@@ -127,17 +149,22 @@ QJsonObject JsonSettingsStore::readFile() {
         path_ + QStringLiteral(".corrupt-") +
         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
     const bool moved = QFile::rename(path_, aside);
-    Log::write(QStringLiteral("[Quillmere] settings file %1 is not a valid JSON object (%2); %3")
+    reportOnce(QStringLiteral("[Quillmere] settings file %1 is not a valid JSON object (%2); %3")
                    .arg(path_,
                         error.error == QJsonParseError::NoError ? QStringLiteral("not an object")
                                                                 : error.errorString(),
                         moved ? QStringLiteral("kept aside as ") + aside
-                              : QStringLiteral("it could not be moved aside"))
-                   .toStdString());
-    return {};
+                              : QStringLiteral("it could not be moved aside, so it is left as "
+                                               "it is and changes to settings are kept in "
+                                               "memory only")));
+    if (!moved)
+        return std::nullopt;
+    reported_.clear(); // a new bad file is reported again
+    return QJsonObject();
 }
 
 void JsonSettingsStore::loadCache(const QJsonObject& root) {
+    loaded_ = root;
     cache_.clear();
     for (auto it = root.begin(); it != root.end(); ++it) {
         const QJsonValue value = it.value();
@@ -179,6 +206,19 @@ void JsonSettingsStore::setBool(std::string_view key, bool value) {
     setObject(key, value);
 }
 
+void JsonSettingsStore::writeFile(const QJsonObject& root) {
+    QSaveFile file(path_);
+    file.setDirectWriteFallback(false);
+    bool ok = file.open(QIODevice::WriteOnly);
+    ok = ok && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    ok = ok && file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) >= 0;
+    ok = ok && file.commit();
+    if (!ok)
+        Log::write(QStringLiteral("[Quillmere] settings: could not write %1: %2")
+                       .arg(path_, file.errorString())
+                       .toStdString());
+}
+
 void JsonSettingsStore::setObject(std::string_view key, SettingsValue value) {
     const QString name = QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
     const QJsonValue json = toJson(value);
@@ -193,21 +233,16 @@ void JsonSettingsStore::setObject(std::string_view key, SettingsValue value) {
     QJsonObject root;
     {
         FileLock lock(path_);
-        root = readFile(); // changes by others since our last read are kept
+        // Changes by others since our last read are kept. A file that could
+        // not be read is never written over: the change holds in memory only.
+        const std::optional<QJsonObject> current = readFile();
+        root = current.value_or(loaded_);
         if (json.isUndefined())
             root.remove(name);
         else
             root.insert(name, json);
-        QSaveFile file(path_);
-        file.setDirectWriteFallback(false);
-        bool ok = file.open(QIODevice::WriteOnly);
-        ok = ok && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        ok = ok && file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) >= 0;
-        ok = ok && file.commit();
-        if (!ok)
-            Log::write(QStringLiteral("[Quillmere] settings: could not write %1: %2")
-                           .arg(path_, file.errorString())
-                           .toStdString());
+        if (current)
+            writeFile(root);
     }
     // The value is in effect for this process even if the disk refused it.
     loadCache(root);

@@ -4,15 +4,18 @@
 // is watched, so edits made outside the process are seen by the next read.
 // A write re-reads the file under a lock and changes only its own key, then
 // replaces the file atomically, so keys written meanwhile by others survive
-// and a crash never leaves a torn file.
+// and a crash never leaves a torn file. A file that cannot be read is never
+// written over: changes then hold in memory only.
 
 #include "engine/MemorySettingsStore.h"
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class QFileSystemWatcher;
-class QJsonObject;
 
 namespace quillmere {
 
@@ -40,8 +43,13 @@ signals:
 
 private:
     // Reads and parses the file; a file that is not a JSON object is moved
-    // aside and logged. Returns the object, empty when there is none.
-    QJsonObject readFile();
+    // aside and logged. Returns the object, empty when there is none, or
+    // nothing when the file is there but could not be read (or moved aside).
+    std::optional<QJsonObject> readFile();
+    // Replaces the file atomically with the object; a failure is logged.
+    void writeFile(const QJsonObject& root);
+    // Logs a problem with the file unless it is the one logged last.
+    void reportOnce(const QString& line);
     void loadCache(const QJsonObject& root);
     void ensureFolder();
     void watch();
@@ -49,6 +57,8 @@ private:
     QString path_;
     MemorySettingsStore cache_;
     QFileSystemWatcher* watcher_ = nullptr;
+    QJsonObject loaded_; // what the cache was last loaded from
+    QString reported_;
 };
 
 } // namespace quillmere

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace quillmere::Processes {
 
@@ -34,6 +35,23 @@ QString readName(const QString& procDir) {
     return QString::fromUtf8(file.readAll()).trimmed();
 }
 
+// Field 22 of stat, the start time in clock ticks since boot. The name
+// (field 2) may hold spaces and parentheses, so counting starts after its
+// closing parenthesis, with field 3.
+std::uint64_t readStartTime(const QString& procDir) {
+    QFile file(procDir + QStringLiteral("/stat"));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = file.readAll();
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return fields.value(22 - 3).toULongLong();
+}
+
+ProcessInfo readProcess(pid_t pid, const QString& procDir) {
+    return {pid, readLink(procDir + QStringLiteral("/exe")), readName(procDir),
+            readStartTime(procDir)};
+}
+
 } // namespace
 
 std::vector<ProcessInfo> sameUserProcesses() {
@@ -50,30 +68,31 @@ std::vector<ProcessInfo> sameUserProcesses() {
         struct stat st {};
         if (::stat(QFile::encodeName(dir).constData(), &st) != 0 || st.st_uid != me)
             continue;
-        out.push_back(
-            {static_cast<pid_t>(pid), readLink(dir + QStringLiteral("/exe")), readName(dir)});
+        out.push_back(readProcess(static_cast<pid_t>(pid), dir));
     }
     std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
     return out;
 }
 
-std::vector<ProcessInfo> otherInstances(const std::vector<ProcessInfo>& processes,
-                                        const QString& ownExe, pid_t ownPid, const QString& name) {
+std::vector<ProcessInfo> olderInstances(const std::vector<ProcessInfo>& processes,
+                                        const ProcessInfo& self, const QString& name) {
     std::vector<ProcessInfo> out;
     for (const ProcessInfo& p : processes) {
-        if (p.pid == ownPid)
+        if (p.pid == self.pid)
             continue;
         if (p.exe.isEmpty() && p.name.isEmpty())
             continue;
-        const bool sameExe = !p.exe.isEmpty() && !ownExe.isEmpty() && p.exe == ownExe;
+        if (std::pair(p.startTime, p.pid) > std::pair(self.startTime, self.pid))
+            continue;
+        const bool sameExe = !p.exe.isEmpty() && !self.exe.isEmpty() && p.exe == self.exe;
         if (sameExe || p.name == name)
             out.push_back(p);
     }
     return out;
 }
 
-QString ownExecutable() {
-    return readLink(QStringLiteral("/proc/self/exe"));
+ProcessInfo self() {
+    return readProcess(::getpid(), QStringLiteral("/proc/self"));
 }
 
 bool requestQuit(pid_t pid) {

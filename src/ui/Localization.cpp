@@ -219,6 +219,11 @@ QString visitWebsite() {
 
 } // namespace L10n
 
+QString asButtonText(const QString& text) {
+    QString doubled = text;
+    return doubled.replace(u'&', QStringLiteral("&&"));
+}
+
 LanguageNotifier& LanguageNotifier::instance() {
     static LanguageNotifier notifier;
     return notifier;

@@ -108,6 +108,10 @@ QString later();
 QString visitWebsite();
 } // namespace L10n
 
+// A text for a button, check box or menu item, where Qt takes a single '&'
+// as a shortcut marker and hides it: every '&' doubled, so it shows as written.
+QString asButtonText(const QString& text);
+
 // The one process-wide sender of languageDidChange.
 class LanguageNotifier : public QObject {
     Q_OBJECT

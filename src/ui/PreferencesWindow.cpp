@@ -3,16 +3,14 @@
 #include "AppInfo.h"
 #include "AppStyle.h"
 #include "CardView.h"
+#include "FocusedWheel.h"
 #include "GradientView.h"
 #include "Localization.h"
-#include "app/LaunchAtLoginHelper.h"
 #include "engine/ScrollConfig.h"
-#include "net/Analytics.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -25,6 +23,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <string>
 
 namespace quillmere {
@@ -124,18 +123,38 @@ int centredOn(const QWidget* anchor, int height) {
     return anchor->y() + (anchor->height() - height) / 2;
 }
 
-} // namespace
+enum class Card { direction, behaviour };
 
-PreferencesActions PreferencesActions::live() {
-    PreferencesActions actions;
-    actions.sendEvent = [](const QString& name, const QJsonObject& params) {
-        Analytics::send(name, params);
-    };
-    actions.setLaunchAtLogin = [](bool enabled) { LaunchAtLoginHelper::setEnabled(enabled); };
-    actions.isLaunchAtLoginEnabled = [] { return LaunchAtLoginHelper::isEnabled(); };
-    actions.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
-    return actions;
-}
+// One row per check box: everything the window does with a box comes from
+// here, so a new setting is one more row.
+struct CheckboxRow {
+    Card card;
+    const char* settingName; // "setting_name" of its usage event
+    QString (*text)();
+    // The Boolean setting the box stores and its reader, which applies the
+    // default. Launch at login has none: it goes through the login item.
+    const char* key;
+    bool (*stored)();
+};
+
+const CheckboxRow checkboxRows[] = {
+    {Card::direction, "vertical_scroll", &L10n::verticalScroll, "enableVerticalScroll",
+     &ScrollConfig::enableVerticalScroll},
+    {Card::direction, "horizontal_scroll", &L10n::horizontalScroll, "enableHorizontalScroll",
+     &ScrollConfig::enableHorizontalScroll},
+    {Card::direction, "diagonal_scroll", &L10n::diagonalScroll, "diagonalScroll",
+     &ScrollConfig::diagonalScroll},
+    {Card::behaviour, "reverse_scroll", &L10n::reverseScroll, "reverseScroll",
+     &ScrollConfig::reverseScroll},
+    {Card::behaviour, "smooth_scroll", &L10n::smoothScroll, "usePixelScrolling",
+     &ScrollConfig::usePixelScrolling},
+    {Card::behaviour, "momentum_scroll", &L10n::momentumScroll, "momentumScroll",
+     &ScrollConfig::momentumScroll},
+    {Card::behaviour, "launch_at_login", &L10n::launchAtLogin, nullptr, nullptr},
+};
+constexpr std::size_t checkboxCount = std::size(checkboxRows);
+
+} // namespace
 
 PreferencesWindow::PreferencesWindow(PreferencesActions actions, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -154,14 +173,6 @@ PreferencesWindow::PreferencesWindow(PreferencesActions actions, QWidget* parent
 }
 
 PreferencesWindow::~PreferencesWindow() = default;
-
-QCheckBox* PreferencesWindow::makeCheckbox(QWidget* parent, void (PreferencesWindow::*action)()) {
-    auto* box = new QCheckBox(parent);
-    box->setFont(AppStyle::systemFont(13));
-    // clicked is emitted for the user's clicks only, never for setChecked.
-    connect(box, &QCheckBox::clicked, this, action);
-    return box;
-}
 
 QLabel* PreferencesWindow::makeSectionLabel(QWidget* parent) {
     auto* label = new QLabel(parent);
@@ -192,17 +203,16 @@ void PreferencesWindow::setupUI() {
 
     v.directionCard = new CardView(this);
     v.dirLabel = makeSectionLabel(v.directionCard);
-    v.verticalCheckbox = makeCheckbox(v.directionCard, &PreferencesWindow::verticalChanged);
-    v.horizontalCheckbox = makeCheckbox(v.directionCard, &PreferencesWindow::horizontalChanged);
-    v.diagonalCheckbox = makeCheckbox(v.directionCard, &PreferencesWindow::diagonalChanged);
-
     v.behaviourCard = new CardView(this);
     v.behLabel = makeSectionLabel(v.behaviourCard);
-    v.reverseCheckbox = makeCheckbox(v.behaviourCard, &PreferencesWindow::reverseChanged);
-    v.smoothCheckbox = makeCheckbox(v.behaviourCard, &PreferencesWindow::smoothChanged);
-    v.momentumCheckbox = makeCheckbox(v.behaviourCard, &PreferencesWindow::momentumChanged);
-    v.launchAtLoginCheckbox =
-        makeCheckbox(v.behaviourCard, &PreferencesWindow::launchAtLoginChanged);
+    for (std::size_t row = 0; row < checkboxCount; ++row) {
+        auto* box = new QCheckBox(checkboxRows[row].card == Card::direction ? v.directionCard
+                                                                            : v.behaviourCard);
+        box->setFont(AppStyle::systemFont(13));
+        // clicked is emitted for the user's clicks only, never for setChecked.
+        connect(box, &QCheckBox::clicked, this, [this, row] { checkboxClicked(row); });
+        v.checkboxes.push_back(box);
+    }
 
     v.speedTitle = new QLabel(v.behaviourCard);
     v.speedTitle->setFont(AppStyle::systemFont(13));
@@ -213,7 +223,15 @@ void PreferencesWindow::setupUI() {
                             static_cast<int>(maximumSpeed * sliderScale));
     v.speedSlider->setSingleStep(sliderScale / 10);
     v.speedSlider->setPageStep(sliderScale);
+    takeWheelOnlyWhenFocused(v.speedSlider);
+    // A drag reports once, when it ends, and each keyboard or wheel step at
+    // once: storing and reporting every pixel would flood the disk and the
+    // network. During a drag only the read-out follows the handle.
+    v.speedSlider->setTracking(false);
     connect(v.speedSlider, &QSlider::valueChanged, this, &PreferencesWindow::speedChanged);
+    connect(v.speedSlider, &QSlider::sliderMoved, this, [this](int position) {
+        views_.speedLabel->setText(formatSpeed(static_cast<double>(position) / sliderScale));
+    });
 
     v.speedLabel = new QLabel(v.behaviourCard);
     v.speedLabel->setFont(AppStyle::systemFont(13, QFont::Medium));
@@ -223,6 +241,7 @@ void PreferencesWindow::setupUI() {
     v.langLabel = makeSectionLabel(v.languageCard);
     v.langPopup = new QComboBox(v.languageCard);
     v.langPopup->setFont(AppStyle::systemFont(13));
+    takeWheelOnlyWhenFocused(v.langPopup);
     for (Language language : Languages::allCases())
         v.langPopup->addItem(toQString(Languages::displayName(language)));
     // activated is emitted for the user's choices only, also for the
@@ -246,14 +265,9 @@ void PreferencesWindow::updateStrings() {
     Views& v = views_;
     v.subtitleLabel->setText(L10n::subtitle());
     v.dirLabel->setText(L10n::scrollDirection());
-    v.verticalCheckbox->setText(L10n::verticalScroll());
-    v.horizontalCheckbox->setText(L10n::horizontalScroll());
-    v.diagonalCheckbox->setText(L10n::diagonalScroll());
     v.behLabel->setText(L10n::behavior());
-    v.reverseCheckbox->setText(L10n::reverseScroll());
-    v.smoothCheckbox->setText(L10n::smoothScroll());
-    v.momentumCheckbox->setText(L10n::momentumScroll());
-    v.launchAtLoginCheckbox->setText(L10n::launchAtLogin());
+    for (std::size_t row = 0; row < checkboxCount; ++row)
+        v.checkboxes[row]->setText(asButtonText(checkboxRows[row].text()));
     v.speedTitle->setText(L10n::scrollSpeed());
     v.langLabel->setText(L10n::languageLabel());
     const bool rightToLeft = Languages::isRightToLeft(Languages::current());
@@ -281,31 +295,26 @@ void PreferencesWindow::layoutContents() {
     // A card is sized to its width first so that its children can be
     // mirrored, then to the height its contents need. Rows hang one below
     // the other: the heading, a wider gap, then the rows.
-    auto stackRows = [](std::initializer_list<QWidget*> rows) {
-        int y = cardPadding;
-        int index = 0;
-        for (QWidget* row : rows) {
-            if (index > 0)
-                y += index == 1 ? headingGap : rowGap;
-            if (auto* box = qobject_cast<QCheckBox*>(row))
-                placeCheckbox(box, margin, y);
-            else
-                placeAtSizeHint(row, margin, y);
-            y += row->height();
-            ++index;
+    auto stackRows = [&v](QLabel* heading, Card card) {
+        placeAtSizeHint(heading, margin, cardPadding);
+        // Each row adds its gap; the first one's is the wider heading gap.
+        int y = cardPadding + heading->height() + headingGap - rowGap;
+        for (std::size_t row = 0; row < checkboxCount; ++row) {
+            if (checkboxRows[row].card != card)
+                continue;
+            placeCheckbox(v.checkboxes[row], margin, y + rowGap);
+            y += rowGap + v.checkboxes[row]->height();
         }
         return y;
     };
 
     place(v.directionCard, margin, bandHeight + 16, cardWidth, 0);
-    int bottom =
-        stackRows({v.dirLabel, v.verticalCheckbox, v.horizontalCheckbox, v.diagonalCheckbox});
+    int bottom = stackRows(v.dirLabel, Card::direction);
     place(v.directionCard, margin, v.directionCard->y(), cardWidth, bottom + cardPadding);
 
     place(v.behaviourCard, margin, v.directionCard->geometry().bottom() + 1 + cardGap, cardWidth,
           0);
-    bottom = stackRows({v.behLabel, v.reverseCheckbox, v.smoothCheckbox, v.momentumCheckbox,
-                        v.launchAtLoginCheckbox});
+    bottom = stackRows(v.behLabel, Card::behaviour);
     placeAtSizeHint(v.speedTitle, margin, bottom + 10);
     const QSize sliderHint = v.speedSlider->sizeHint();
     const int sliderX = rightEdge(v.speedTitle) + 8;
@@ -355,14 +364,13 @@ void PreferencesWindow::layoutContents() {
 
 void PreferencesWindow::refreshControls() {
     Views& v = views_;
-    v.verticalCheckbox->setChecked(ScrollConfig::enableVerticalScroll());
-    v.horizontalCheckbox->setChecked(ScrollConfig::enableHorizontalScroll());
-    v.diagonalCheckbox->setChecked(ScrollConfig::diagonalScroll());
-    v.reverseCheckbox->setChecked(ScrollConfig::reverseScroll());
-    v.smoothCheckbox->setChecked(ScrollConfig::usePixelScrolling());
-    v.momentumCheckbox->setChecked(ScrollConfig::momentumScroll());
-    v.launchAtLoginCheckbox->setChecked(actions_.isLaunchAtLoginEnabled &&
-                                        actions_.isLaunchAtLoginEnabled());
+    for (std::size_t row = 0; row < checkboxCount; ++row) {
+        const CheckboxRow& setting = checkboxRows[row];
+        // Launch at login shows the registration as it stands, not the store.
+        v.checkboxes[row]->setChecked(setting.stored ? setting.stored()
+                                                     : actions_.isLaunchAtLoginEnabled &&
+                                                           actions_.isLaunchAtLoginEnabled());
+    }
     setSpeedControls(ScrollConfig::scrollSpeed());
     selectStoredLanguage();
 }
@@ -407,48 +415,28 @@ void PreferencesWindow::send(const QString& name, const QJsonObject& params) {
         actions_.sendEvent(name, params);
 }
 
-void PreferencesWindow::checkboxChanged(QCheckBox* box, const char* key, const char* settingName) {
-    ScrollConfig::defaults().setBool(key, box->isChecked());
-    send(QStringLiteral("setting_changed"),
-         {{QStringLiteral("setting_name"), QString::fromLatin1(settingName)},
-          {QStringLiteral("setting_value"),
-           box->isChecked() ? QStringLiteral("true") : QStringLiteral("false")}});
+QCheckBox* PreferencesWindow::checkbox(std::string_view settingName) const {
+    for (std::size_t row = 0; row < checkboxCount; ++row) {
+        if (settingName == checkboxRows[row].settingName)
+            return views_.checkboxes[row];
+    }
+    return nullptr;
 }
 
-void PreferencesWindow::verticalChanged() {
-    checkboxChanged(views_.verticalCheckbox, "enableVerticalScroll", "vertical_scroll");
-}
-
-void PreferencesWindow::horizontalChanged() {
-    checkboxChanged(views_.horizontalCheckbox, "enableHorizontalScroll", "horizontal_scroll");
-}
-
-void PreferencesWindow::diagonalChanged() {
-    checkboxChanged(views_.diagonalCheckbox, "diagonalScroll", "diagonal_scroll");
-}
-
-void PreferencesWindow::reverseChanged() {
-    checkboxChanged(views_.reverseCheckbox, "reverseScroll", "reverse_scroll");
-}
-
-void PreferencesWindow::smoothChanged() {
-    checkboxChanged(views_.smoothCheckbox, "usePixelScrolling", "smooth_scroll");
-}
-
-void PreferencesWindow::momentumChanged() {
-    checkboxChanged(views_.momentumCheckbox, "momentumScroll", "momentum_scroll");
-}
-
-void PreferencesWindow::launchAtLoginChanged() {
-    const bool on = views_.launchAtLoginCheckbox->isChecked();
-    if (actions_.setLaunchAtLogin)
+void PreferencesWindow::checkboxClicked(std::size_t row) {
+    const CheckboxRow& setting = checkboxRows[row];
+    const bool on = views_.checkboxes[row]->isChecked();
+    if (setting.key)
+        ScrollConfig::defaults().setBool(setting.key, on);
+    else if (actions_.setLaunchAtLogin)
         actions_.setLaunchAtLogin(on);
-    // The event carries the clicked state whether or not registering worked;
-    // the box keeps it until the window is shown again.
+    // Launch at login reports the clicked state whether or not registering
+    // worked; the box keeps it until the window is shown again.
     send(
         QStringLiteral("setting_changed"),
-        {{QStringLiteral("setting_name"), QStringLiteral("launch_at_login")},
-         {QStringLiteral("setting_value"), on ? QStringLiteral("true") : QStringLiteral("false")}});
+        {{QStringLiteral("setting_name"), QString::fromLatin1(setting.settingName)},
+         {QStringLiteral("setting_value"),
+          views_.checkboxes[row]->isChecked() ? QStringLiteral("true") : QStringLiteral("false")}});
 }
 
 void PreferencesWindow::speedChanged() {

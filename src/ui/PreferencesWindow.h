@@ -8,6 +8,8 @@
 #include <QWidget>
 
 #include <functional>
+#include <string_view>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -20,15 +22,13 @@ namespace quillmere {
 class CardView;
 class GradientView;
 
-// What the window calls outside the user interface. live() wires the real
-// services; tests substitute recorders.
+// What the window calls outside the user interface; the application wires
+// the real services, tests substitute recorders.
 struct PreferencesActions {
     std::function<void(const QString& name, const QJsonObject& params)> sendEvent;
     std::function<void(bool enabled)> setLaunchAtLogin;
     std::function<bool()> isLaunchAtLoginEnabled;
     std::function<void(const QUrl& url)> openUrl;
-
-    static PreferencesActions live();
 };
 
 class PreferencesWindow : public QWidget {
@@ -43,8 +43,7 @@ public:
     static constexpr double minimumSpeed = 1.0;
     static constexpr double maximumSpeed = 50.0;
 
-    explicit PreferencesWindow(PreferencesActions actions = PreferencesActions::live(),
-                               QWidget* parent = nullptr);
+    explicit PreferencesWindow(PreferencesActions actions, QWidget* parent = nullptr);
     ~PreferencesWindow() override;
 
     // Refreshes every control from the store, re-titles the window, brings
@@ -59,15 +58,11 @@ public:
         QLabel* subtitleLabel = nullptr;
         CardView* directionCard = nullptr;
         QLabel* dirLabel = nullptr;
-        QCheckBox* verticalCheckbox = nullptr;
-        QCheckBox* horizontalCheckbox = nullptr;
-        QCheckBox* diagonalCheckbox = nullptr;
         CardView* behaviourCard = nullptr;
         QLabel* behLabel = nullptr;
-        QCheckBox* reverseCheckbox = nullptr;
-        QCheckBox* smoothCheckbox = nullptr;
-        QCheckBox* momentumCheckbox = nullptr;
-        QCheckBox* launchAtLoginCheckbox = nullptr;
+        // The check boxes in the order of their table, the direction card's
+        // first.
+        std::vector<QCheckBox*> checkboxes;
         QLabel* speedTitle = nullptr;
         QSlider* speedSlider = nullptr;
         QLabel* speedLabel = nullptr;
@@ -78,6 +73,9 @@ public:
         QLabel* contactLabel = nullptr;
     };
     const Views& views() const { return views_; }
+    // The check box whose usage event names the setting ("vertical_scroll",
+    // "launch_at_login"...), or nullptr.
+    QCheckBox* checkbox(std::string_view settingName) const;
 
     // "%.1f" of a speed, as the read-out and the usage event show it.
     static QString formatSpeed(double speed);
@@ -86,13 +84,6 @@ public:
     static QString contactText(bool rightToLeft);
 
 public slots:
-    void verticalChanged();
-    void horizontalChanged();
-    void diagonalChanged();
-    void reverseChanged();
-    void smoothChanged();
-    void momentumChanged();
-    void launchAtLoginChanged();
     void speedChanged();
     void languageChanged();
     void openWebsite();
@@ -102,14 +93,13 @@ protected:
 
 private:
     void setupUI();
-    QCheckBox* makeCheckbox(QWidget* parent, void (PreferencesWindow::*action)());
     QLabel* makeSectionLabel(QWidget* parent);
     void updateStrings();
     void layoutContents();
     void refreshControls();
     void selectStoredLanguage();
     void setSpeedControls(double speed);
-    void checkboxChanged(QCheckBox* box, const char* key, const char* settingName);
+    void checkboxClicked(std::size_t row);
     void send(const QString& name, const QJsonObject& params);
 
     PreferencesActions actions_;

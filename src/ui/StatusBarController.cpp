@@ -7,10 +7,8 @@
 #include "TrayHostWatcher.h"
 #include "engine/GrabScrollManager.h"
 #include "engine/Log.h"
-#include "net/UpdateChecker.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -18,15 +16,6 @@
 #include <QSystemTrayIcon>
 
 namespace quillmere {
-
-StatusBarActions StatusBarActions::live() {
-    StatusBarActions actions;
-    actions.checkSilently = [] { UpdateChecker::checkSilently(); };
-    actions.checkForUpdate = [] { UpdateChecker::checkForUpdate(); };
-    actions.quitApplication = [] { QCoreApplication::quit(); };
-    actions.makePreferencesWindow = [] { return std::make_unique<PreferencesWindow>(); };
-    return actions;
-}
 
 StatusBarController::StatusBarController(GrabScrollManager& manager, StatusBarActions actions,
                                          QDBusConnection bus)
@@ -48,19 +37,19 @@ void StatusBarController::setupStatusBar() {
     versionItem_->setEnabled(false);
     menu_->addSeparator();
 
-    toggleItem_ = menu_->addAction(L10n::enabled());
+    toggleItem_ = menu_->addAction(asButtonText(L10n::enabled()));
     toggleItem_->setCheckable(true);
     toggleItem_->setChecked(grabScrollManager_.isEnabled);
     connect(toggleItem_, &QAction::triggered, this, &StatusBarController::toggleEnabled);
     menu_->addSeparator();
 
-    prefsItem_ = menu_->addAction(L10n::preferences());
+    prefsItem_ = menu_->addAction(asButtonText(L10n::preferences()));
     connect(prefsItem_, &QAction::triggered, this, &StatusBarController::showPreferences);
-    updateItem_ = menu_->addAction(L10n::checkForUpdates());
+    updateItem_ = menu_->addAction(asButtonText(L10n::checkForUpdates()));
     connect(updateItem_, &QAction::triggered, this, &StatusBarController::checkForUpdates);
     menu_->addSeparator();
 
-    quitItem_ = menu_->addAction(L10n::quit());
+    quitItem_ = menu_->addAction(asButtonText(L10n::quit()));
     quitItem_->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
     quitItem_->setShortcutVisibleInContextMenu(true);
     connect(quitItem_, &QAction::triggered, this, &StatusBarController::quit);
@@ -126,10 +115,10 @@ bool StatusBarController::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void StatusBarController::updateMenuStrings() {
-    toggleItem_->setText(L10n::enabled());
-    prefsItem_->setText(L10n::preferences());
-    updateItem_->setText(L10n::checkForUpdates());
-    quitItem_->setText(L10n::quit());
+    toggleItem_->setText(asButtonText(L10n::enabled()));
+    prefsItem_->setText(asButtonText(L10n::preferences()));
+    updateItem_->setText(asButtonText(L10n::checkForUpdates()));
+    quitItem_->setText(asButtonText(L10n::quit()));
 }
 
 void StatusBarController::toggleEnabled() {

@@ -19,24 +19,21 @@ class GrabScrollManager;
 class PreferencesWindow;
 class TrayHostWatcher;
 
-// What the menu calls outside the user interface. live() wires the real
-// services; tests substitute recorders.
+// What the menu calls outside the user interface; the application wires the
+// real services, tests substitute recorders.
 struct StatusBarActions {
     std::function<void()> checkSilently;
     std::function<void()> checkForUpdate;
     std::function<void()> quitApplication;
     std::function<std::unique_ptr<PreferencesWindow>()> makePreferencesWindow;
-
-    static StatusBarActions live();
 };
 
 class StatusBarController : public QObject {
     Q_OBJECT
 public:
     // Builds the menu, then shows the tray icon as soon as a tray exists.
-    explicit StatusBarController(GrabScrollManager& manager,
-                                 StatusBarActions actions = StatusBarActions::live(),
-                                 QDBusConnection bus = QDBusConnection::sessionBus());
+    StatusBarController(GrabScrollManager& manager, StatusBarActions actions,
+                        QDBusConnection bus = QDBusConnection::sessionBus());
     ~StatusBarController() override;
 
     QMenu* menu() const { return menu_.get(); }

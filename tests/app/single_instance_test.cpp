@@ -14,7 +14,10 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <limits>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -69,9 +72,10 @@ protected:
 
     // The real rule on the real process list, seeing only this test's own
     // children: tests running in parallel (the same test binary among them)
-    // must not be asked to quit.
+    // must not be asked to quit. The rule runs as if launched after them.
     SingleInstance::Environment environment() const {
         SingleInstance::Environment env = SingleInstance::systemEnvironment();
+        env.self.startTime = std::numeric_limits<std::uint64_t>::max();
         env.runningProcesses = [this] {
             std::vector<Processes::ProcessInfo> mine;
             for (const auto& p : Processes::sameUserProcesses())
@@ -96,20 +100,96 @@ protected:
     testing::LogCapture log;
 };
 
-TEST(SingleInstanceFilter, MatchesExecutableOrNameButNeverItself) {
+TEST(SingleInstanceFilter, MatchesOlderInstancesByExecutableOrNameButNeverItself) {
     using Processes::ProcessInfo;
+    const ProcessInfo self{10, "/usr/bin/quillmere", "quillmere", 500};
     const std::vector<ProcessInfo> list = {
-        {10, "/usr/bin/quillmere", "quillmere"},   // ourselves
-        {11, "/usr/bin/quillmere", "renamed"},     // same binary, other name
-        {12, "/opt/other/quillmere", "quillmere"}, // other binary, same name
-        {13, "/usr/bin/bash", "bash"},
-        {14, "", ""},          // nothing known: never kept
-        {15, "", "Quillmere"}, // names compare case-sensitively
+        self,
+        {11, "/usr/bin/quillmere", "renamed", 400},     // same binary, other name
+        {12, "/opt/other/quillmere", "quillmere", 499}, // other binary, same name
+        {13, "/usr/bin/bash", "bash", 1},
+        {14, "", "", 1},                              // nothing known: never kept
+        {15, "", "Quillmere", 1},                     // names compare case-sensitively
+        {16, "/usr/bin/quillmere", "quillmere", 501}, // started later
+        {17, "/usr/bin/quillmere", "quillmere", 500}, // the same tick, a later pid
+        {9, "/usr/bin/quillmere", "quillmere", 500},  // the same tick, an earlier pid
     };
-    const auto found = Processes::otherInstances(list, "/usr/bin/quillmere", 10, "quillmere");
-    ASSERT_EQ(found.size(), 2u);
-    EXPECT_EQ(found[0].pid, 11);
-    EXPECT_EQ(found[1].pid, 12);
+    std::vector<pid_t> found;
+    for (const ProcessInfo& p : Processes::olderInstances(list, self, "quillmere"))
+        found.push_back(p.pid);
+    EXPECT_EQ(found, (std::vector<pid_t>{11, 12, 9}));
+}
+
+// The parent process id from /proc/<pid>/stat, 0 when it cannot be read.
+pid_t parentOf(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    // After the name in parentheses: the state, then the parent.
+    return text.mid(text.lastIndexOf(')') + 2).split(' ').value(1).toInt();
+}
+
+// Two launches 10 ms apart that both look for other instances at once:
+// only the older is asked to quit, so the newer runs on. Each holds a quit
+// request back until its own rule has run, so requests that cross are both
+// seen rather than won by whichever lands first.
+TEST_F(SingleInstanceTest, OfTwoLaunchesAtOnceTheNewerSurvives) {
+    // Both exist before either looks; each reports its pid once its rule has
+    // run and it is still there.
+    int start[2], report[2];
+    ASSERT_TRUE(::pipe(start) == 0 && ::pipe(report) == 0);
+    const pid_t test = ::getpid();
+    const auto launch = [&] {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            sigset_t term;
+            sigemptyset(&term);
+            sigaddset(&term, SIGTERM);
+            ::sigprocmask(SIG_BLOCK, &term, nullptr);
+            char go = 0;
+            (void)!::read(start[0], &go, 1);
+            SingleInstance::Environment env = SingleInstance::systemEnvironment();
+            env.runningProcesses = [test] { // this test's children only
+                std::vector<Processes::ProcessInfo> siblings;
+                for (const auto& p : Processes::sameUserProcesses())
+                    if (parentOf(p.pid) == test)
+                        siblings.push_back(p);
+                return siblings;
+            };
+            SingleInstance::enforce(env);
+            ::sigprocmask(SIG_UNBLOCK, &term, nullptr); // a request held back ends it here
+            const pid_t self = ::getpid();
+            (void)!::write(report[1], &self, sizeof self);
+            ::pause(); // running, until asked to quit
+            ::_exit(0);
+        }
+        children.push_back(pid);
+        return pid;
+    };
+    const pid_t older = launch();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const pid_t newer = launch();
+    ::close(report[1]);
+    ASSERT_EQ(::write(start[1], "gg", 2), 2);
+
+    // Until the newer has run its rule, or has gone without doing so.
+    const int newerGone = static_cast<int>(::syscall(SYS_pidfd_open, newer, 0));
+    ASSERT_GE(newerGone, 0);
+    pid_t done = 0;
+    while (done != newer) {
+        pollfd events[] = {{report[0], POLLIN, 0}, {newerGone, POLLIN, 0}};
+        ::poll(events, 2, -1);
+        if (!(events[0].revents & POLLIN) || ::read(report[0], &done, sizeof done) != sizeof done)
+            break;
+    }
+    EXPECT_EQ(done, newer);
+    int status = 0;
+    EXPECT_EQ(::waitpid(older, &status, 0), older); // asked to quit
+    EXPECT_EQ(::waitpid(newer, &status, WNOHANG), 0) << "the newer instance runs on";
+    for (int fd : {start[0], start[1], report[0], newerGone})
+        ::close(fd);
 }
 
 TEST_F(SingleInstanceTest, NoOtherInstanceMeansNoLinesAndNoWait) {

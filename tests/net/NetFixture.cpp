@@ -3,13 +3,8 @@
 #include "engine/ScrollConfig.h"
 #include "net/Network.h"
 
-#include <QAbstractButton>
-#include <QLabel>
-#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QPointer>
-#include <QPushButton>
 #include <QTest>
 
 namespace quillmere::nettest {
@@ -36,37 +31,13 @@ void NetFixture::SetUp() {
         return local;
     };
     hooks.urlOpener = [this](const QUrl& url) { opened.append(url); };
-    hooks.messageBoxHook = [this](QMessageBox& box) {
-        ShownBox shown;
-        shown.windowTitle = box.windowTitle();
-        shown.text = box.text();
-        shown.informativeText = box.informativeText();
-        for (QAbstractButton* button : box.buttons())
-            shown.buttons.append(button->text());
-        shown.defaultButton = box.defaultButton() ? box.defaultButton()->text() : QString();
-        shown.escapeButton = box.escapeButton() ? box.escapeButton()->text() : QString();
-        shown.allLabelsPlain = true;
-        for (const QLabel* label : box.findChildren<QLabel*>()) {
-            if (!label->text().isEmpty() && label->textFormat() != Qt::PlainText)
-                shown.allLabelsPlain = false;
-        }
-        boxes.append(shown);
-
-        QAbstractButton* target = box.escapeButton();
-        for (QAbstractButton* button : box.buttons()) {
-            if (button->text() == pressButton)
-                target = button;
-        }
-        // Pressed from inside the box's own modal loop, as a user would.
-        QPointer<QAbstractButton> guarded = target;
-        QMetaObject::invokeMethod(
-            &box,
-            [guarded] {
-                if (guarded)
-                    guarded->click();
-            },
-            Qt::QueuedConnection);
+    UpdateChecker::Alerts shown;
+    shown.updateAvailable = [this](const UpdateChecker::Offer& offer) {
+        alerts.append(ShownAlert{offer});
+        return answer;
     };
+    shown.noUpdate = [this] { alerts.append(ShownAlert{}); };
+    UpdateChecker::setAlerts(shown);
     applyHooks();
     QObject::connect(&Network::manager(), &QNetworkAccessManager::finished, updateServer.get(),
                      [this] { ++finishedReplies; });
@@ -94,11 +65,13 @@ void installLockdown() {
     hooks.urlOpener = [](const QUrl& url) {
         ADD_FAILURE() << "URL opened outside a network test: " << url.toString().toStdString();
     };
-    hooks.messageBoxHook = [](QMessageBox& box) {
-        ADD_FAILURE() << "message box outside a network test: " << box.text().toStdString();
-        QMetaObject::invokeMethod(
-            &box, [&box] { box.done(0); }, Qt::QueuedConnection);
+    UpdateChecker::Alerts alerts;
+    alerts.updateAvailable = [](const UpdateChecker::Offer& offer) {
+        ADD_FAILURE() << "update alert outside a network test: " << offer.version.toStdString();
+        return UpdateChecker::Answer::later;
     };
+    alerts.noUpdate = [] { ADD_FAILURE() << "alert outside a network test"; };
+    UpdateChecker::setAlerts(alerts);
     NetTesting::install(std::move(hooks));
 }
 
@@ -112,8 +85,8 @@ bool NetFixture::waitForFinished(int count, int timeoutMs) {
     return done;
 }
 
-bool NetFixture::waitForBoxes(int count, int timeoutMs) {
-    return waitUntil([&] { return boxes.size() >= count; }, timeoutMs);
+bool NetFixture::waitForAlerts(int count, int timeoutMs) {
+    return waitUntil([&] { return alerts.size() >= count; }, timeoutMs);
 }
 
 void NetFixture::settle() {

@@ -2,13 +2,14 @@
 // Common set-up for the network tests: a memory settings store, local HTTPS
 // servers standing in for the update and analytics hosts, a gate that
 // refuses (and fails the test on) any request to another host, and
-// recorders for opened URLs and message boxes.
+// recorders for opened URLs and the update alerts.
 
 #include "TestHttpsServer.h"
 #include "engine/MemorySettingsStore.h"
 #include "net/NetTesting.h"
+#include "net/UpdateChecker.h"
 
-#include <QStringList>
+#include <QList>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -18,18 +19,13 @@
 
 namespace quillmere::nettest {
 
-struct ShownBox {
-    QString windowTitle;
-    QString text;
-    QString informativeText;
-    QStringList buttons; // in order
-    QString defaultButton;
-    QString escapeButton;
-    bool allLabelsPlain = false;
+// An alert the update check asked for: an offer, or the absence of one.
+struct ShownAlert {
+    std::optional<UpdateChecker::Offer> offer;
 };
 
 // Hooks that refuse every request and fail the running test on any request,
-// opened URL or message box: in force outside the fixture's tests.
+// opened URL or alert: in force outside the fixture's tests.
 void installLockdown();
 
 class NetFixture : public ::testing::Test {
@@ -42,7 +38,7 @@ protected:
     // Waits until the shared manager has finished this many replies in
     // total, then lets queued work run.
     bool waitForFinished(int count, int timeoutMs = 10'000);
-    bool waitForBoxes(int count, int timeoutMs = 10'000);
+    bool waitForAlerts(int count, int timeoutMs = 10'000);
     // Runs queued events for a short while (lets a queued alert appear).
     static void settle();
 
@@ -54,10 +50,9 @@ protected:
 
     QList<QUrl> requested; // every request the gate saw
     QList<QUrl> opened;
-    QList<ShownBox> boxes;
-    // The text of the button to press in the next boxes; empty presses the
-    // escape button.
-    QString pressButton;
+    QList<ShownAlert> alerts;
+    // The user's answer to the next update alerts.
+    UpdateChecker::Answer answer = UpdateChecker::Answer::later;
     int finishedReplies = 0;
 };
 

@@ -191,7 +191,7 @@ TEST_F(AnalyticsTest, LostEventsAreNotRetriedAndBlockNothing) {
                                          {},
                                          ScriptedReply::Mode::complete});
     UpdateChecker::checkForUpdate();
-    ASSERT_TRUE(waitForBoxes(1));
+    ASSERT_TRUE(waitForAlerts(1));
 
     ASSERT_TRUE(waitForFinished(before + 4));
     QTest::qWait(400);

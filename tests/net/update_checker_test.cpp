@@ -1,15 +1,13 @@
 #include "NetFixture.h"
 #include "net/UpdateChecker.h"
-#include "ui/Localization.h"
 
-#include <QTest>
+#include <QNetworkRequest>
 
 namespace quillmere::nettest {
 namespace {
 
 const QByteArray noUpdate = R"({"updateAvailable":false,"latestVersion":"1.0.2"})";
 const QByteArray update = R"({"updateAvailable":true,"latestVersion":"1.1.0"})";
-const QStringList updateButtons{"Later", "Download & Update", "Visit Website"};
 
 ScriptedReply json(const QByteArray& body, int status = 200) {
     return {status, body, {{"Content-Type", "application/json"}}, ScriptedReply::Mode::complete};
@@ -45,59 +43,49 @@ TEST_F(UpdateCheckerTest, AsksTheEndpointWithTheRunningVersion) {
 
 TEST_F(UpdateCheckerTest, NoUpdateIsReportedOnlyWhenTheUserAsked) {
     check(json(noUpdate), false);
-    EXPECT_TRUE(boxes.isEmpty());
+    EXPECT_TRUE(alerts.isEmpty());
     // A server error status with a valid reply counts like 200.
     check(json(noUpdate, 500));
-    ASSERT_TRUE(waitForBoxes(1));
-    EXPECT_EQ(boxes[0].text, "No Updates");
-    EXPECT_EQ(boxes[0].informativeText, "You are using the latest version.");
-    EXPECT_EQ(boxes[0].buttons, QStringList{"OK"});
-    EXPECT_TRUE(boxes[0].allLabelsPlain);
+    ASSERT_TRUE(waitForAlerts(1));
+    EXPECT_FALSE(alerts[0].offer);
 }
 
-TEST_F(UpdateCheckerTest, UpdateAlertInBothVariants) {
+TEST_F(UpdateCheckerTest, UpdateIsOfferedInBothVariantsWithItsNotes) {
     check(json(update), false);
     check(json(R"({"updateAvailable":true,"latestVersion":"1.1.0","releaseNotes":"One\nTwo"})"));
     check(json(R"({"updateAvailable":true,"latestVersion":"1.1.0","releaseNotes":""})"));
-    ASSERT_TRUE(waitForBoxes(3));
-    for (const ShownBox& box : boxes) {
-        EXPECT_EQ(box.windowTitle, "Quillmere");
-        EXPECT_EQ(box.text, "Quillmere - Update Available");
-        EXPECT_EQ(box.buttons, updateButtons);
-        EXPECT_EQ(box.defaultButton, "Later");
-        EXPECT_EQ(box.escapeButton, "Later");
+    ASSERT_TRUE(waitForAlerts(3));
+    const std::optional<QString> notes[] = {std::nullopt, "One\nTwo", ""};
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(alerts[i].offer);
+        EXPECT_EQ(alerts[i].offer->version, "1.1.0");
+        EXPECT_EQ(alerts[i].offer->notes, notes[i]);
     }
-    const QString message = L10n::updateMessage("1.1.0");
-    EXPECT_TRUE(message.contains("1.1.0"));
-    EXPECT_EQ(boxes[0].informativeText, message); // no trailing line feeds
-    EXPECT_EQ(boxes[1].informativeText, message + "\n\nOne\nTwo");
-    EXPECT_EQ(boxes[2].informativeText, message + "\n\n");
     settle();
     EXPECT_TRUE(opened.isEmpty()); // "Later" does nothing
 }
 
-TEST_F(UpdateCheckerTest, ServerTextIsShownAsPlainTextWithoutControlCharacters) {
+TEST_F(UpdateCheckerTest, ServerTextIsOfferedWithoutControlCharacters) {
     check(json(
         R"({"updateAvailable":true,"latestVersion":"<a href='x'>1.1</a>\u0007",)"
         R"("releaseNotes":"<h1>Big</h1><img src='https://t.example/p.png'>\r\nok\u001b[2J\u0000!"})"));
-    ASSERT_TRUE(waitForBoxes(1));
-    EXPECT_TRUE(boxes[0].allLabelsPlain);
-    EXPECT_EQ(boxes[0].informativeText,
-              L10n::updateMessage("<a href='x'>1.1</a>") +
-                  "\n\n<h1>Big</h1><img src='https://t.example/p.png'>\nok[2J!");
+    ASSERT_TRUE(waitForAlerts(1));
+    ASSERT_TRUE(alerts[0].offer);
+    EXPECT_EQ(alerts[0].offer->version, "<a href='x'>1.1</a>");
+    EXPECT_EQ(alerts[0].offer->notes, "<h1>Big</h1><img src='https://t.example/p.png'>\nok[2J!");
 }
 
 TEST_F(UpdateCheckerTest, VisitWebsiteOpensTheProductSiteAndDownloadNeedsAUsableUrl) {
-    pressButton = "Visit Website";
+    answer = UpdateChecker::Answer::visitWebsite;
     check(json(update), false);
     ASSERT_TRUE(waitUntil([&] { return !opened.isEmpty(); }, 5000));
     EXPECT_EQ(opened, QList<QUrl>{QUrl("https://quillmere.app")});
 
-    pressButton = "Download & Update";
+    answer = UpdateChecker::Answer::download;
     for (const QByteArray url : {"null", "\"http://[::1\"", "\"relative/Q.dmg\""})
         check(
             json(R"({"updateAvailable":true,"latestVersion":"1.1.0","downloadUrl":)" + url + "}"));
-    ASSERT_TRUE(waitForBoxes(4));
+    ASSERT_TRUE(waitForAlerts(4));
     settle();
     EXPECT_EQ(requested.size(), 4); // the checks only
     EXPECT_EQ(opened.size(), 1);
@@ -114,7 +102,7 @@ TEST_F(UpdateCheckerTest, MalformedRepliesShowNothingInEitherVariant) {
         check(json(body), false);
     }
     settle();
-    EXPECT_TRUE(boxes.isEmpty());
+    EXPECT_TRUE(alerts.isEmpty());
 }
 
 TEST_F(UpdateCheckerTest, OversizedRepliesAreCutOffEarly) {
@@ -132,12 +120,12 @@ TEST_F(UpdateCheckerTest, OversizedRepliesAreCutOffEarly) {
     for (const ScriptedReply& reply : {large, announced, endless})
         check(reply);
     settle();
-    EXPECT_TRUE(boxes.isEmpty());
+    EXPECT_TRUE(alerts.isEmpty());
 
     ScriptedReply smallUnannounced = json(noUpdate);
     smallUnannounced.mode = ScriptedReply::Mode::closeDelimited;
     check(smallUnannounced);
-    EXPECT_TRUE(waitForBoxes(1));
+    EXPECT_TRUE(waitForAlerts(1));
 }
 
 TEST_F(UpdateCheckerTest, TransportFailuresShowNothing) {
@@ -166,7 +154,7 @@ TEST_F(UpdateCheckerTest, TransportFailuresShowNothing) {
     applyHooks();
     check(json(noUpdate));
     settle();
-    EXPECT_TRUE(boxes.isEmpty());
+    EXPECT_TRUE(alerts.isEmpty());
 }
 
 TEST_F(UpdateCheckerTest, RedirectsAreFollowedOnlyToHttps) {
@@ -177,29 +165,13 @@ TEST_F(UpdateCheckerTest, RedirectsAreFollowedOnlyToHttps) {
 
     check({302, {}, {{"Location", plainTarget.url("/checkUpdate/?v=1.0.2").toEncoded()}}});
     settle();
-    EXPECT_TRUE(boxes.isEmpty());
+    EXPECT_TRUE(alerts.isEmpty());
     EXPECT_EQ(plainTarget.connections(), 0);
 
     check({301, {}, {{"Location", secureTarget.url("/moved/?v=1.0.2").toEncoded()}}});
-    ASSERT_TRUE(waitForBoxes(1));
-    EXPECT_EQ(boxes[0].text, "No Updates");
+    ASSERT_TRUE(waitForAlerts(1));
+    EXPECT_FALSE(alerts[0].offer);
     EXPECT_EQ(secureTarget.requests().value(0).target, "/moved/?v=1.0.2");
-}
-
-TEST_F(UpdateCheckerTest, KoreanInterfaceKeepsPrefixOkAndServerTexts) {
-    store.setObject("language", std::string("ko"));
-    check(json(R"({"updateAvailable":true,"latestVersion":"1.1.0","releaseNotes":"Notes"})"));
-    check(json(noUpdate));
-    ASSERT_TRUE(waitForBoxes(2));
-    EXPECT_EQ(boxes[0].text, "Quillmere - " + L10n::updateAvailable());
-    EXPECT_NE(boxes[0].text, "Quillmere - Update Available");
-    EXPECT_EQ(boxes[0].informativeText, L10n::updateMessage("1.1.0") + "\n\nNotes");
-    EXPECT_EQ(boxes[0].buttons,
-              (QStringList{L10n::later(), L10n::download(), L10n::visitWebsite()}));
-    EXPECT_NE(boxes[0].buttons, updateButtons);
-    EXPECT_EQ(boxes[1].text, L10n::noUpdateTitle());
-    EXPECT_NE(boxes[1].text, "No Updates");
-    EXPECT_EQ(boxes[1].buttons, QStringList{"OK"});
 }
 
 } // namespace

@@ -39,9 +39,9 @@ protected:
     }
 
     // Starts a download and waits until its reply has finished.
-    void download(const QUrl& url) {
+    void download(const QUrl& url, qint64 limit = UpdateDownload::maximumBytes) {
         const int before = finishedReplies;
-        UpdateDownload::start(url);
+        UpdateDownload::start(url, limit);
         ASSERT_TRUE(waitForFinished(before + 1));
     }
 };
@@ -66,10 +66,10 @@ TEST_F(UpdateDownloadTest, TheUpdateAlertDownloadsTheAdvertisedImage) {
     reply.body = R"({"updateAvailable":true,"latestVersion":"1.1.0","downloadUrl":")" +
                  files.url("/Quillmere-1.1.0.dmg").toEncoded() + "\"}";
     updateServer->setReply(reply);
-    pressButton = "Download & Update";
+    answer = UpdateChecker::Answer::download;
     UpdateChecker::checkSilently();
     ASSERT_TRUE(waitUntil([&] { return !opened.isEmpty(); }, 10'000));
-    EXPECT_EQ(boxes.size(), 1);
+    EXPECT_EQ(alerts.size(), 1);
     EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(inDownloads("Quillmere-1.1.0.dmg"))});
     EXPECT_EQ(readFile(inDownloads("Quillmere-1.1.0.dmg")), "new image");
 }
@@ -99,6 +99,30 @@ TEST_F(UpdateDownloadTest, FailedTransfersLeaveTheOldFileAndOpenNothing) {
     EXPECT_TRUE(opened.isEmpty());
     EXPECT_EQ(readFile(inDownloads("Q.dmg")), "old image");
     EXPECT_EQ(downloadsEntries(), QStringList{"Q.dmg"});
+}
+
+// A reply larger than the limit is cut off as soon as it is announced or
+// has grown beyond it (these would otherwise never end in the test's wait),
+// and nothing is saved or opened; a reply of exactly the limit is kept.
+TEST_F(UpdateDownloadTest, DownloadsBeyondTheSizeLimitAreCutOff) {
+    constexpr qint64 limit = 64 * 1024;
+    ScriptedReply announced = image(QByteArray(100, 'D'));
+    announced.mode = ScriptedReply::Mode::stallInBody;
+    announced.announcedLength = limit + 1;
+    ScriptedReply endless = image(QByteArray(limit + 4096, 'D'));
+    endless.mode = ScriptedReply::Mode::closeDelimited;
+    endless.keepOpen = true;
+    for (const ScriptedReply& reply : {announced, endless, image(QByteArray(limit + 1, 'D'))}) {
+        updateServer->setReply(reply);
+        download(updateServer->url("/Q.dmg"), limit);
+    }
+    settle();
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(downloadsEntries().isEmpty());
+
+    updateServer->setReply(image(QByteArray(limit, 'D')));
+    download(updateServer->url("/Q.dmg"), limit);
+    EXPECT_TRUE(waitUntil([&] { return !opened.isEmpty(); }, 5000));
 }
 
 TEST_F(UpdateDownloadTest, RefusedNamesDirectoriesAndLinksFetchNothing) {

@@ -69,6 +69,15 @@ TEST(UpdateReplyDisplay, DropsControlCharactersAndNormalisesLineBreaks) {
               QString::fromUtf8("a\nb\nc\n\td[31me<b>é</b>"));
     EXPECT_EQ(UpdateReplies::displayText(notes, false), QString::fromUtf8("abcd[31me<b>é</b>"));
     EXPECT_EQ(UpdateReplies::displayText("1.1.0\n\nInstall now!", false), "1.1.0Install now!");
+
+    // Bidirectional and zero-width controls could reorder or hide text on
+    // screen: all of them go too.
+    QString hidden = "2.0";
+    for (char16_t c : {0x202A, 0x202B, 0x202C, 0x202D, 0x202E, 0x2066, 0x2067, 0x2068, 0x2069,
+                       0x200B, 0x200C, 0x200D, 0x200E, 0x200F, 0x061C})
+        hidden += QChar(c) + QString("x");
+    for (bool keepLineBreaks : {true, false})
+        EXPECT_EQ(UpdateReplies::displayText(hidden, keepLineBreaks), "2.0" + QString(15, u'x'));
 }
 
 TEST(DownloadFileName, TakesTheLastSegmentAndRefusesUnsafeNames) {
@@ -76,7 +85,6 @@ TEST(DownloadFileName, TakesTheLastSegmentAndRefusesUnsafeNames) {
     EXPECT_EQ(fileNameFor(QUrl("https://h/rel/Quillmere-1.1.0.dmg?x=1#f")),
               QString("Quillmere-1.1.0.dmg"));
     EXPECT_EQ(fileNameFor(QUrl("https://h/Quill%20mere.dmg")), QString("Quill mere.dmg"));
-    EXPECT_EQ(fileNameFor(QUrl("https://h/.hidden")), QString(".hidden"));
 
     const char* refused[] = {
         "http://h/Quillmere.dmg", // not https
@@ -95,6 +103,10 @@ TEST(DownloadFileName, TakesTheLastSegmentAndRefusesUnsafeNames) {
         "https://h/a%5Cb.dmg",
         "https://h/a%00b.dmg",
         "https://h/a%0Ab.dmg",
+        // A dotfile could replace a shell's or a tool's settings when the
+        // Downloads folder is the home folder.
+        "https://h/.bashrc",
+        "https://h/dir/%2Eprofile",
     };
     for (const char* text : refused)
         EXPECT_FALSE(fileNameFor(QUrl(text))) << text;

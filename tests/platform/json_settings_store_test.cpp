@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <random>
 #include <signal.h>
 #include <sys/stat.h>
@@ -138,6 +139,35 @@ TEST_F(JsonSettingsStoreTest, CorruptFileReadsEmptyIsKeptAsideAndLoggedOnce) {
     store.reload();
     EXPECT_FALSE(store.boolValue("reverseScroll"));
     EXPECT_EQ(log.lines.size(), 2u);
+}
+
+// A file that could not be read (too large, or not a file at all) is never
+// written over: changes hold in memory, and the problem is logged once, not
+// once per write.
+TEST_F(JsonSettingsStoreTest, AFileThatCannotBeReadIsNeverWrittenOver) {
+    const QByteArray tooLarge =
+        R"({"language": "de", "notes": ")" + QByteArray(4 * 1024 * 1024, 'n') + R"("})";
+    const std::function<void()> unreadable[] = {
+        [&] { writeRaw(tooLarge); },
+        [&] { ASSERT_TRUE(QDir().mkpath(path)); },
+    };
+    for (const auto& make : unreadable) {
+        ASSERT_TRUE(dir.remove() && dir.isValid() && QDir().mkpath(dir.path()));
+        make();
+        log.lines.clear();
+        JsonSettingsStore store(path);
+        store.setBool("reverseScroll", false);
+        store.setObject("scrollSpeed", 5.0);
+        store.setBool("reverseScroll", true);
+        EXPECT_EQ(store.boolValue("reverseScroll"), true);
+        EXPECT_EQ(store.doubleValue("scrollSpeed"), 5.0);
+        EXPECT_EQ(log.lines.size(), 1u);
+        QFile file(path);
+        if (QFileInfo(path).isDir())
+            EXPECT_TRUE(QDir(path).isEmpty());
+        else
+            EXPECT_TRUE(file.open(QIODevice::ReadOnly) && file.readAll() == tooLarge);
+    }
 }
 
 TEST_F(JsonSettingsStoreTest, FileSurvivesSigkillDuringTenThousandWrites) {

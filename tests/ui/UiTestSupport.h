@@ -1,7 +1,8 @@
 #pragma once
 // Shared pieces of the window and menu tests: an in-memory settings store
-// installed for each test, a recorder for usage events and log lines, and
-// preferences actions that reach nothing outside the process.
+// installed for each test, a recorder for usage events and log lines,
+// preferences actions that reach nothing outside the process, and the text
+// a control shows.
 
 #include "engine/Log.h"
 #include "engine/MemorySettingsStore.h"
@@ -9,7 +10,10 @@
 #include "support/LogCapture.h"
 #include "ui/PreferencesWindow.h"
 
+#include <QAccessible>
+#include <QAction>
 #include <QJsonObject>
+#include <QMenu>
 #include <QString>
 #include <QUrl>
 
@@ -43,6 +47,18 @@ struct OutsideWorld {
         return actions;
     }
 };
+
+// The text as shown (and read out by a screen reader): Qt takes a single '&'
+// in a button's or menu item's text as a shortcut marker and hides it.
+inline QString shownText(QObject* control) {
+    const QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(control);
+    return shown ? shown->text(QAccessible::Name) : QString();
+}
+inline QString shownText(QMenu* menu, QAction* item) {
+    const QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(menu);
+    const int index = static_cast<int>(menu->actions().indexOf(item));
+    return shown && shown->child(index) ? shown->child(index)->text(QAccessible::Name) : QString();
+}
 
 class UiTest : public ::testing::Test {
 protected:

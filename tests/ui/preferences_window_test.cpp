@@ -14,7 +14,11 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
+#include <QWheelEvent>
+#include <QtTest/qtestspontaneevent.h>
 
 #include <map>
 
@@ -33,6 +37,7 @@ protected:
     }
 
     const PreferencesWindow::Views& v() const { return window->views(); }
+    QCheckBox* box(const char* settingName) const { return window->checkbox(settingName); }
 
     void click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton); }
 
@@ -54,45 +59,41 @@ int bottomOf(const QWidget* widget) {
 TEST_F(PreferencesWindowTest, EmptyStoreShowsTheDefaults) {
     outside.launchAtLoginRegistered = true;
     window->showWindow();
-    EXPECT_TRUE(v().verticalCheckbox->isChecked());
-    EXPECT_TRUE(v().horizontalCheckbox->isChecked());
-    EXPECT_FALSE(v().diagonalCheckbox->isChecked());
-    EXPECT_TRUE(v().reverseCheckbox->isChecked());
-    EXPECT_TRUE(v().smoothCheckbox->isChecked());
-    EXPECT_TRUE(v().momentumCheckbox->isChecked());
     // Launch at login follows the registration as it stands, not the store.
-    EXPECT_TRUE(v().launchAtLoginCheckbox->isChecked());
+    EXPECT_TRUE(box("launch_at_login")->isChecked());
     EXPECT_EQ(v().speedSlider->value(), 3 * PreferencesWindow::sliderScale);
     EXPECT_EQ(v().speedLabel->text(), "3.0");
     EXPECT_EQ(v().langPopup->currentIndex(), 0);
-    EXPECT_EQ(v().langPopup->itemText(1), QString::fromUtf8("한국어"));
     // Showing reads only: nothing is written and nothing is reported.
     EXPECT_EQ(store.size(), 0u);
     EXPECT_TRUE(outside.events.empty());
 }
 
-TEST_F(PreferencesWindowTest, EachCheckboxStoresItsKeyAndReportsOneEventPerClick) {
+TEST_F(PreferencesWindowTest, EachCheckboxShowsItsDefaultStoresItsKeyAndReportsEveryClick) {
     struct Row {
-        QCheckBox* box;
-        const char* key;
         const char* settingName;
+        const char* key;
+        bool byDefault;
     };
     const Row rows[] = {
-        {v().verticalCheckbox, "enableVerticalScroll", "vertical_scroll"},
-        {v().horizontalCheckbox, "enableHorizontalScroll", "horizontal_scroll"},
-        {v().diagonalCheckbox, "diagonalScroll", "diagonal_scroll"},
-        {v().reverseCheckbox, "reverseScroll", "reverse_scroll"},
-        {v().smoothCheckbox, "usePixelScrolling", "smooth_scroll"},
-        {v().momentumCheckbox, "momentumScroll", "momentum_scroll"},
+        {"vertical_scroll", "enableVerticalScroll", true},
+        {"horizontal_scroll", "enableHorizontalScroll", true},
+        {"diagonal_scroll", "diagonalScroll", false},
+        {"reverse_scroll", "reverseScroll", true},
+        {"smooth_scroll", "usePixelScrolling", true},
+        {"momentum_scroll", "momentumScroll", true},
     };
     window->showWindow();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.key);
-        const bool before = row.box->isChecked();
+        QCheckBox* const checkbox = box(row.settingName);
+        ASSERT_NE(checkbox, nullptr);
+        const bool before = checkbox->isChecked();
+        EXPECT_EQ(before, row.byDefault);
         const std::size_t sizeBefore = store.size();
         outside.events.clear();
 
-        click(row.box);
+        click(checkbox);
         EXPECT_EQ(storedBool(row.key), !before);
         EXPECT_EQ(store.size(), sizeBefore + 1) << "a click writes its own key only";
         ASSERT_EQ(outside.events.size(), 1u);
@@ -104,7 +105,7 @@ TEST_F(PreferencesWindowTest, EachCheckboxStoresItsKeyAndReportsOneEventPerClick
         // The store already holds the value the next click gives (changed
         // behind the window's back): the click still reports once.
         store.setBool(row.key, before);
-        click(row.box);
+        click(checkbox);
         EXPECT_EQ(storedBool(row.key), before);
         ASSERT_EQ(outside.events.size(), 2u);
         EXPECT_EQ(outside.events[1].params["setting_value"], before ? "true" : "false");
@@ -115,7 +116,7 @@ TEST_F(PreferencesWindowTest, EachCheckboxStoresItsKeyAndReportsOneEventPerClick
 TEST_F(PreferencesWindowTest, LaunchAtLoginGoesThroughTheHelperAndKeepsTheClickedState) {
     outside.launchAtLoginRegistered = false;
     window->showWindow();
-    click(v().launchAtLoginCheckbox);
+    click(box("launch_at_login"));
     EXPECT_EQ(outside.launchAtLoginCalls, std::vector<bool>{true});
     // The window never writes the key itself: the helper does on success.
     EXPECT_EQ(store.object("launchAtLogin"), SettingsValue{});
@@ -124,9 +125,9 @@ TEST_F(PreferencesWindowTest, LaunchAtLoginGoesThroughTheHelperAndKeepsTheClicke
               QJsonObject({{"setting_name", "launch_at_login"}, {"setting_value", "true"}}));
     // Registration failed (still not registered): the box shows the click
     // until the window is shown again, which reads the real state.
-    EXPECT_TRUE(v().launchAtLoginCheckbox->isChecked());
+    EXPECT_TRUE(box("launch_at_login")->isChecked());
     window->showWindow();
-    EXPECT_FALSE(v().launchAtLoginCheckbox->isChecked());
+    EXPECT_FALSE(box("launch_at_login")->isChecked());
 }
 
 TEST_F(PreferencesWindowTest, StoredSpeedIsShownAsStoredAndBadValuesShowTheDefault) {
@@ -177,6 +178,69 @@ TEST_F(PreferencesWindowTest, MovingTheSliderStoresTheExactValueAndReportsItRoun
     EXPECT_EQ(v().speedLabel->text(), "50.0");
 }
 
+// A drag reports once, when it ends: one write and one usage event, not one
+// per pixel. Meanwhile only the read-out follows the handle.
+TEST_F(PreferencesWindowTest, DraggingTheSliderReportsOnceWhenTheDragEnds) {
+    window->showWindow();
+    QSlider* slider = v().speedSlider;
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = slider->orientation();
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->sliderPosition();
+    const QPoint handle =
+        slider->style()
+            ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider)
+            .center();
+
+    QTest::mousePress(slider, Qt::LeftButton, {}, handle);
+    for (int dx = 1; dx <= 40; ++dx)
+        QTest::mouseMove(slider, handle + QPoint(dx, 0));
+    EXPECT_NE(v().speedLabel->text(), "3.0");
+    EXPECT_EQ(store.size(), 0u);
+    EXPECT_TRUE(outside.events.empty());
+
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, handle + QPoint(40, 0));
+    ASSERT_EQ(outside.events.size(), 1u);
+    EXPECT_EQ(outside.events[0].params["setting_value"], v().speedLabel->text());
+    EXPECT_EQ(PreferencesWindow::formatSpeed(store.doubleValue("scrollSpeed")),
+              v().speedLabel->text());
+    EXPECT_GT(store.doubleValue("scrollSpeed"), 3.0);
+}
+
+// A wheel notch over a control, delivered as the window system delivers it
+// (so a control that takes focus from the wheel would get it).
+void wheelOver(QWidget* control) {
+    const QPointF centre = QRectF(control->rect()).center();
+    QWheelEvent notch(centre, control->mapToGlobal(centre), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QSpontaneKeyEvent::setSpontaneous(&notch);
+    qApp->notify(control, &notch);
+}
+
+// Scrolling over the window (Quillmere's own grab scrolling included) must
+// not change the language or the speed: only a control focused by a click
+// or Tab takes the wheel.
+TEST_F(PreferencesWindowTest, TheWheelChangesOnlyAFocusedControl) {
+    window->showWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    for (QWidget* control :
+         {static_cast<QWidget*>(v().langPopup), static_cast<QWidget*>(v().speedSlider)})
+        wheelOver(control);
+    EXPECT_EQ(v().langPopup->currentIndex(), 0);
+    EXPECT_EQ(v().speedLabel->text(), "3.0");
+    EXPECT_EQ(store.size(), 0u);
+    EXPECT_TRUE(outside.events.empty());
+
+    v().langPopup->setFocus(Qt::TabFocusReason);
+    wheelOver(v().langPopup);
+    EXPECT_EQ(store.string("language"), "ko");
+    v().speedSlider->setFocus(Qt::MouseFocusReason);
+    wheelOver(v().speedSlider);
+    EXPECT_NE(store.doubleValue("scrollSpeed"), 0.0);
+}
+
 TEST_F(PreferencesWindowTest, ChoosingALanguageStoresRetitlesPostsThenReports) {
     window->showWindow();
     const QString englishSubtitle = v().subtitleLabel->text();
@@ -215,14 +279,14 @@ TEST_F(PreferencesWindowTest, ChoosingALanguageStoresRetitlesPostsThenReports) {
     const std::pair<QString, QString> texts[] = {
         {v().subtitleLabel->text(), L10n::subtitle()},
         {v().dirLabel->text(), L10n::scrollDirection()},
-        {v().verticalCheckbox->text(), L10n::verticalScroll()},
-        {v().horizontalCheckbox->text(), L10n::horizontalScroll()},
-        {v().diagonalCheckbox->text(), L10n::diagonalScroll()},
+        {shownText(box("vertical_scroll")), L10n::verticalScroll()},
+        {shownText(box("horizontal_scroll")), L10n::horizontalScroll()},
+        {shownText(box("diagonal_scroll")), L10n::diagonalScroll()},
         {v().behLabel->text(), L10n::behavior()},
-        {v().reverseCheckbox->text(), L10n::reverseScroll()},
-        {v().smoothCheckbox->text(), L10n::smoothScroll()},
-        {v().momentumCheckbox->text(), L10n::momentumScroll()},
-        {v().launchAtLoginCheckbox->text(), L10n::launchAtLogin()},
+        {shownText(box("reverse_scroll")), L10n::reverseScroll()},
+        {shownText(box("smooth_scroll")), L10n::smoothScroll()},
+        {shownText(box("momentum_scroll")), L10n::momentumScroll()},
+        {shownText(box("launch_at_login")), L10n::launchAtLogin()},
         {v().speedTitle->text(), L10n::scrollSpeed()},
         {v().langLabel->text(), L10n::languageLabel()},
     };
@@ -258,7 +322,7 @@ TEST_F(PreferencesWindowTest, ReopeningShowsTheSameWindowWithFreshValuesAndTheLi
     store.setObject("language", std::string("ja"));
     window->showWindow();
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(v().diagonalCheckbox->isChecked());
+    EXPECT_TRUE(box("diagonal_scroll")->isChecked());
     EXPECT_EQ(v().speedLabel->text(), "20.0");
     EXPECT_EQ(v().langPopup->currentIndex(), 7);
     EXPECT_EQ(v().behLabel->text(), L10n::behavior());
@@ -281,20 +345,28 @@ void expectArrangement(const PreferencesWindow& window) {
 
     EXPECT_EQ(v.directionCard->geometry().topLeft(), QPoint(24, 84 + 16));
     EXPECT_EQ(v.directionCard->width(), 368);
-    EXPECT_EQ(v.dirLabel->pos(), QPoint(24, 14));
-    EXPECT_EQ(v.verticalCheckbox->pos(), QPoint(24, bottomOf(v.dirLabel) + 8));
-    EXPECT_EQ(v.horizontalCheckbox->pos(), QPoint(24, bottomOf(v.verticalCheckbox) + 6));
-    EXPECT_EQ(v.diagonalCheckbox->pos(), QPoint(24, bottomOf(v.horizontalCheckbox) + 6));
-    EXPECT_EQ(v.directionCard->height(), bottomOf(v.diagonalCheckbox) + 14);
+    // Each card's rows hang from its heading: the first 8 below it, then 6
+    // apart. Returns the last row.
+    const auto expectRows = [&window](const QLabel* heading, std::vector<const char*> names) {
+        EXPECT_EQ(heading->pos(), QPoint(24, 14));
+        const QWidget* above = heading;
+        for (const char* name : names) {
+            const QWidget* row = window.checkbox(name);
+            EXPECT_EQ(row->parentWidget(), heading->parentWidget()) << name;
+            EXPECT_EQ(row->pos(), QPoint(24, bottomOf(above) + (above == heading ? 8 : 6))) << name;
+            above = row;
+        }
+        return above;
+    };
+    const QWidget* last =
+        expectRows(v.dirLabel, {"vertical_scroll", "horizontal_scroll", "diagonal_scroll"});
+    EXPECT_EQ(v.directionCard->height(), bottomOf(last) + 14);
 
     EXPECT_EQ(v.behaviourCard->geometry().topLeft(), QPoint(24, bottomOf(v.directionCard) + 10));
     EXPECT_EQ(v.behaviourCard->width(), 368);
-    EXPECT_EQ(v.behLabel->pos(), QPoint(24, 14));
-    EXPECT_EQ(v.reverseCheckbox->pos(), QPoint(24, bottomOf(v.behLabel) + 8));
-    EXPECT_EQ(v.smoothCheckbox->pos(), QPoint(24, bottomOf(v.reverseCheckbox) + 6));
-    EXPECT_EQ(v.momentumCheckbox->pos(), QPoint(24, bottomOf(v.smoothCheckbox) + 6));
-    EXPECT_EQ(v.launchAtLoginCheckbox->pos(), QPoint(24, bottomOf(v.momentumCheckbox) + 6));
-    EXPECT_EQ(v.speedTitle->pos(), QPoint(24, bottomOf(v.launchAtLoginCheckbox) + 10));
+    last = expectRows(v.behLabel,
+                      {"reverse_scroll", "smooth_scroll", "momentum_scroll", "launch_at_login"});
+    EXPECT_EQ(v.speedTitle->pos(), QPoint(24, bottomOf(last) + 10));
     EXPECT_EQ(v.behaviourCard->height(), bottomOf(v.speedTitle) + 14);
     EXPECT_EQ(v.speedSlider->x(), v.speedTitle->geometry().right() + 1 + 8);
     EXPECT_NEAR(v.speedSlider->geometry().center().y(), v.speedTitle->geometry().center().y(), 1);
@@ -371,12 +443,12 @@ TEST_F(PreferencesWindowTest, RightToLeftLanguagesMirrorTheLayout) {
     store.setObject("language", std::string("ar"));
     window->showWindow();
     EXPECT_EQ(window->layoutDirection(), Qt::RightToLeft);
-    EXPECT_EQ(v().verticalCheckbox->layoutDirection(), Qt::RightToLeft);
+    EXPECT_EQ(box("vertical_scroll")->layoutDirection(), Qt::RightToLeft);
     // Leading edges are the right ones now.
     EXPECT_EQ(v().versionLabel->geometry().right() + 1, 416 - 24);
     EXPECT_EQ(v().directionCard->geometry().right() + 1, 416 - 24);
     EXPECT_EQ(v().dirLabel->geometry().right() + 1, 368 - 24);
-    EXPECT_EQ(v().diagonalCheckbox->geometry().right() + 1, 368 - 24);
+    EXPECT_EQ(box("diagonal_scroll")->geometry().right() + 1, 368 - 24);
     EXPECT_EQ(v().speedSlider->geometry().right() + 1 + 8, v().speedTitle->x());
     EXPECT_EQ(v().speedLabel->geometry().right() + 1 + 6, v().speedSlider->x());
     EXPECT_EQ(v().langPopup->geometry().right() + 1 + 12, v().langLabel->x());

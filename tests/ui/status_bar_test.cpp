@@ -100,11 +100,12 @@ TEST_F(StatusBarTest, LanguageNoticeRetitlesTheFourItemsOnly) {
     controller->toggleItem()->trigger(); // checkmark off
     store.setObject("language", std::string("ja"));
     LanguageNotifier::instance().post();
-    EXPECT_EQ(controller->toggleItem()->text(), L10n::enabled());
-    EXPECT_EQ(controller->prefsItem()->text(), L10n::preferences());
-    EXPECT_EQ(controller->updateItem()->text(), L10n::checkForUpdates());
-    EXPECT_EQ(controller->quitItem()->text(), L10n::quit());
-    EXPECT_NE(controller->quitItem()->text(), "Quit");
+    QMenu* menu = controller->menu();
+    EXPECT_EQ(shownText(menu, controller->toggleItem()), L10n::enabled());
+    EXPECT_EQ(shownText(menu, controller->prefsItem()), L10n::preferences());
+    EXPECT_EQ(shownText(menu, controller->updateItem()), L10n::checkForUpdates());
+    EXPECT_EQ(shownText(menu, controller->quitItem()), L10n::quit());
+    EXPECT_NE(shownText(menu, controller->quitItem()), "Quit");
     EXPECT_EQ(controller->versionItem()->text(), AppInfo::versionTitle);
     EXPECT_FALSE(controller->toggleItem()->isChecked());
 

@@ -1,9 +1,10 @@
 // Shows the real tray icon, menu and preferences window without touching
 // input devices, the network or the user's settings:
-//   quillmere_ui_showcase [language code] [--menu]
+//   quillmere_ui_showcase [language code] [--menu | --update-alert]
 // The engine runs on a scripted event service, settings live in memory,
 // and the update checks and usage events are switched off. With --menu the
-// tray menu is also popped up at the top-left corner of the screen.
+// tray menu is also popped up at the top-left corner of the screen; with
+// --update-alert only the update alert is shown, with a long release note.
 
 #include "engine/GrabScrollManager.h"
 #include "engine/MemorySettingsStore.h"
@@ -12,6 +13,7 @@
 #include "support/ManualTimerFactory.h"
 #include "ui/PreferencesWindow.h"
 #include "ui/StatusBarController.h"
+#include "ui/UpdateAlerts.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -27,12 +29,27 @@ int main(int argc, char** argv) {
     quillmere::MemorySettingsStore store;
     quillmere::ScrollConfig::setDefaults(&store);
     bool popUpMenu = false;
+    bool updateAlert = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--menu")
             popUpMenu = true;
+        else if (argument == "--update-alert")
+            updateAlert = true;
         else
             store.setObject("language", argument);
+    }
+    if (updateAlert) {
+        QString notes = QStringLiteral("What is new in 1.1.0:\n");
+        for (int i = 1; i <= 40; ++i)
+            notes += QStringLiteral("\n• Change %1: smoother momentum, steadier wheel steps and "
+                                    "fewer wake-ups while idle.")
+                         .arg(i);
+        QTimer::singleShot(0, [notes] {
+            quillmere::UpdateAlerts::showUpdateAvailable(QStringLiteral("1.1.0"), notes);
+            QCoreApplication::quit();
+        });
+        return app.exec();
     }
 
     quillmere::testing::FakeEventServices services;
