@@ -1,6 +1,15 @@
 #pragma once
 // A started engine on a scripted event stream, a manual clock and an
 // in-memory settings store, with the log captured.
+//
+// Scripts are words: "d" a right press, "m:DX,DY" a right drag, "u" the
+// release, "t:MS" time passing, "k:KEY=VALUE" a setting (true, false, a
+// number, "-" to remove it, 'TEXT' or anything else a string). run() gives back, per
+// press, drag and release, "s" (swallowed) or "p" (passed), and what the
+// engine posted meanwhile: "C" a marked click (down and up), "S:V,H/P" a
+// scroll of wheel 1 (vertical) V and wheel 2 (horizontal) H with scroll
+// phase P (0 when it carries none), "L:V,H" the same in lines, "G:V,H/M" a
+// glide event with momentum phase M.
 
 #include "engine/GrabScrollManager.h"
 #include "engine/Log.h"
@@ -12,6 +21,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,12 +35,65 @@ protected:
     void SetUp() override { ScrollConfig::setDefaults(&store); }
     void TearDown() override { ScrollConfig::setDefaults(nullptr); }
 
-    // Right press, drags, release; returns nothing, everything is recorded.
-    void grab(std::initializer_list<std::pair<double, double>> drags) {
-        services.rightDown();
-        for (auto [dx, dy] : drags)
-            services.rightDrag(dx, dy);
-        services.rightUp();
+    struct Outcome {
+        std::string answers; // "s" or "p" per event, space-separated
+        std::string posted;
+    };
+
+    Outcome run(const std::string& script) {
+        const std::size_t before = services.posted.size();
+        std::istringstream words(script);
+        std::string word;
+        Outcome out;
+        while (words >> word) {
+            const std::string arg = word.size() > 2 ? word.substr(2) : "";
+            if (word == "d" || word == "u" || word[0] == 'm') {
+                double dx = 0, dy = 0;
+                if (word[0] == 'm')
+                    std::sscanf(arg.c_str(), "%lf,%lf", &dx, &dy);
+                const bool passed = word == "d"   ? services.rightDown()
+                                    : word == "u" ? services.rightUp()
+                                                  : services.rightDrag(dx, dy);
+                out.answers += std::string(out.answers.empty() ? "" : " ") + (passed ? "p" : "s");
+            } else if (word[0] == 't') {
+                timers.advance(std::chrono::milliseconds(std::stol(arg)));
+            } else if (word[0] == 'k') {
+                set(arg.substr(0, arg.find('=')), arg.substr(arg.find('=') + 1));
+            }
+        }
+        for (std::size_t i = before; i < services.posted.size(); ++i)
+            if (const std::string text = describe(services.posted[i].event); !text.empty())
+                out.posted += (out.posted.empty() ? "" : " ") + text;
+        return out;
+    }
+
+    void set(const std::string& key, const std::string& value) {
+        char* end = nullptr;
+        const double number = std::strtod(value.c_str(), &end);
+        if (value == "-")
+            store.setObject(key, SettingsValue{});
+        else if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'')
+            store.setObject(key, value.substr(1, value.size() - 2));
+        else if (value == "true" || value == "false")
+            store.setBool(key, value == "true");
+        else if (!value.empty() && *end == '\0')
+            store.setObject(key, number);
+        else
+            store.setObject(key, value);
+    }
+
+    static std::string describe(const Event& e) {
+        if (e.type == EventType::rightMouseDown)
+            return e.userData == GrabScrollManager::clickMarker ? "C" : "D?";
+        if (e.type == EventType::rightMouseUp)
+            return e.userData == GrabScrollManager::clickMarker ? "" : "U?"; // half of "C"
+        std::ostringstream text;
+        if (e.momentumPhase != 0)
+            text << "G:" << e.wheel1 << "," << e.wheel2 << "/" << e.momentumPhase;
+        else
+            text << (e.units == ScrollUnit::line ? "L:" : "S:") << e.wheel1 << "," << e.wheel2
+                 << "/" << e.scrollPhase;
+        return text.str();
     }
 
     MemorySettingsStore store;

@@ -1,14 +1,12 @@
 // The grab state machine: what is swallowed, what passes, what is posted.
 #include "EngineFixture.h"
 
-#include <cmath>
 #include <limits>
 
 namespace quillmere::testing {
 namespace {
 
 using State = GrabScrollManager::State;
-using Axis = GrabScrollManager::LockedAxis;
 
 class GrabTest : public EngineTest {
 protected:
@@ -19,282 +17,130 @@ protected:
     }
 };
 
-TEST_F(GrabTest, ClickWithoutDragComesBackAsMarkedClickAtPressPosition) {
-    services.pointer = {321.0, 654.0};
-    EXPECT_FALSE(services.rightDown({1.0, 2.0}));
-    services.pointer = {400.0, 700.0}; // where the pointer is later does not matter
-    EXPECT_FALSE(services.rightDrag(2.0, 1.0));
-    EXPECT_FALSE(services.rightDrag(1.0, 1.0));
-    EXPECT_FALSE(services.rightUp());
-    ASSERT_EQ(services.posted.size(), 2u);
-    const Event down = services.posted[0].event;
-    const Event up = services.posted[1].event;
-    EXPECT_EQ(down.type, EventType::rightMouseDown);
-    EXPECT_EQ(up.type, EventType::rightMouseUp);
-    for (const auto& p : services.posted) {
-        EXPECT_EQ(p.location, TapLocation::hid);
-        EXPECT_EQ(p.event.userData, 0x5175696C546170);
-        EXPECT_EQ(p.event.button, MouseButton::right);
-        EXPECT_EQ(p.event.location, (Point{321.0, 654.0}));
-    }
-    // The marked click passes the tap untouched and changes no state.
-    EXPECT_TRUE(services.deliver(down));
-    EXPECT_TRUE(services.deliver(up));
-    EXPECT_EQ(services.posted.size(), 2u);
-    EXPECT_EQ(manager.state(), State::idle);
-}
-
-TEST_F(GrabTest, ClickSurvivesMissingPointerButIsLostWithoutEvents) {
-    services.failCreateEvent = true; // press position from the incoming event
-    services.rightDown({7.0, 8.0});
-    services.rightUp();
-    ASSERT_EQ(services.posted.size(), 2u);
-    EXPECT_EQ(services.posted[0].event.location, (Point{7.0, 8.0}));
-
-    services.posted.clear();
-    services.failMouseEvents = true;
-    services.rightDown();
-    EXPECT_FALSE(services.rightUp()); // the release is still swallowed
-    EXPECT_TRUE(services.posted.empty());
-    EXPECT_EQ(manager.state(), State::idle);
-}
-
-TEST_F(GrabTest, PathLengthIsSummedAndTheCrossingEventScrollsByItsOwnDelta) {
-    store.setObject("scrollSpeed", 1.0);
-    services.rightDown();
-    EXPECT_FALSE(services.rightDrag(0.0, 3.0));
-    EXPECT_EQ(manager.state(), State::pending);
-    EXPECT_TRUE(services.rightDrag(0.0, 2.0)); // 5.0 reached: passes and scrolls
-    EXPECT_EQ(manager.state(), State::scrolling);
-    ASSERT_EQ(services.scrolls().size(), 1u);
-    EXPECT_EQ(services.scrolls()[0].wheel1, 2);
-    EXPECT_TRUE(services.rightDrag(0.0, 1.0));
-    EXPECT_DOUBLE_EQ(manager.accumulatedDelta(), 6.0);
-
-    // The path is the sum of Euclidean lengths: (3, 4) alone crosses.
-    services.rightUp();
-    services.rightDown();
-    EXPECT_FALSE(services.rightDrag(2.9, 0.0));
-    EXPECT_FALSE(services.rightDrag(-2.0, 0.0)); // back and forth still adds up
-    EXPECT_TRUE(services.rightDrag(0.1, 0.0));
-    services.rightUp();
-    services.rightDown();
-    EXPECT_TRUE(services.rightDrag(3.0, 4.0));
-}
-
-TEST_F(GrabTest, AxisLocksOnceEitherSumReachesTenAndTiesLockVertically) {
-    store.setObject("scrollSpeed", 1.0);
-    services.rightDown();
-    services.rightDrag(3.0, 4.0); // crosses; sums x 3, y 4
-    services.rightDrag(3.0, 5.0); // sums x 6, y 9: still both axes
-    EXPECT_EQ(manager.lockedAxis(), Axis::none);
-    auto scrolls = services.scrolls();
-    ASSERT_EQ(scrolls.size(), 2u);
-    EXPECT_EQ(scrolls[1].wheel1, 5);
-    EXPECT_EQ(scrolls[1].wheel2, 3);
-    services.rightDrag(2.0, 1.0); // y reaches 10: vertical wins, this event too
-    EXPECT_EQ(manager.lockedAxis(), Axis::vertical);
-    scrolls = services.scrolls();
-    EXPECT_EQ(scrolls.back().wheel1, 1);
-    EXPECT_EQ(scrolls.back().wheel2, 0);
-    services.rightDrag(50.0, 0.0); // locked for the rest of the grab
-    EXPECT_EQ(services.scrolls().size(), 3u);
-    services.rightUp();
-
-    // A tie at the threshold locks vertically.
-    services.rightDown();
-    services.rightDrag(5.0, 5.0);
-    services.rightDrag(5.0, 5.0);
-    EXPECT_EQ(manager.lockedAxis(), Axis::vertical);
-    services.rightUp();
-
-    // More horizontal travel locks horizontally; each grab starts afresh.
-    services.rightDown();
-    services.rightDrag(-8.0, 1.0);
-    services.rightDrag(-3.0, 1.0);
-    EXPECT_EQ(manager.lockedAxis(), Axis::horizontal);
-    EXPECT_EQ(services.scrolls().back().wheel1, 0);
-    EXPECT_EQ(services.scrolls().back().wheel2, -3);
-}
-
-TEST_F(GrabTest, DiagonalScrollNeverLocks) {
-    store.setBool("diagonalScroll", true);
-    store.setObject("scrollSpeed", 1.0);
-    services.rightDown();
-    for (int i = 0; i < 10; ++i)
-        services.rightDrag(4.0, 3.0);
-    EXPECT_EQ(manager.lockedAxis(), Axis::none);
-    for (const Event& s : services.scrolls()) {
-        EXPECT_EQ(s.wheel1, 3);
-        EXPECT_EQ(s.wheel2, 4);
+TEST_F(GrabTest, Scripts) {
+    struct Case {
+        const char* what;
+        const char* script;
+        const char* answers;
+        const char* posted;
+    };
+    const Case cases[] = {
+        {"a click without a drag", "d m:2,1 m:1,1 u", "s s s s", "C"},
+        {"the path adds up; the crossing event scrolls by its own delta",
+         "k:scrollSpeed=1 d m:0,3 m:0,2 m:0,1 u", "s s p p s", "S:2,0/1 S:1,0/2 S:0,0/8"},
+        {"the path is Euclidean", "d m:3,4 u", "s p s", "S:12,9/1 S:0,0/8"},
+        {"back and forth adds up too", "k:scrollSpeed=1 d m:2.9,0 m:-2,0 m:0.1,0 u",
+         "s s s p s", "S:0,0/8"},
+        {"an axis locks when a sum reaches 10, for the rest of the grab",
+         "k:scrollSpeed=1 d m:3,4 m:3,5 m:2,1 m:50,0 u", "s p p p p s",
+         "S:4,3/1 S:5,3/2 S:1,0/2 S:0,0/8"},
+        {"a tie locks vertically", "k:scrollSpeed=1 d m:5,5 m:5,5 u", "s p p s",
+         "S:5,5/1 S:5,0/2 S:0,0/8"},
+        {"more travel across locks horizontally", "k:scrollSpeed=1 d m:-8,1 m:-3,1 u", "s p p s",
+         "S:1,-8/1 S:0,-3/2 S:0,0/8"},
+        {"diagonal scrolling never locks",
+         "k:scrollSpeed=1 k:diagonalScroll=true d m:4,3 m:4,3 m:4,3 u", "s p p p s",
+         "S:3,4/1 S:3,4/2 S:3,4/2 S:0,0/8"},
+        {"fractions carry within a drag; phase 1 waits for a whole unit",
+         "k:scrollSpeed=1 d m:0,4.9 m:0,0.2 m:0,0.6 m:0,0.6 m:0,-1.7 m:0,2 u",
+         "s s p p p p p s", "S:1,0/1 S:-1,0/2 S:1,0/2 S:0,0/8"},
+        {"a press starts from nothing carried", "k:scrollSpeed=1 d m:0,5.2 u d m:0,5.9 u",
+         "s p s s p s", "S:5,0/1 S:0,0/8 S:5,0/1 S:0,0/8"},
+        {"the axis switches, even mid-grab",
+         "k:scrollSpeed=1 k:diagonalScroll=true k:enableVerticalScroll=false d m:6,8 "
+         "k:enableHorizontalScroll=false m:6,8 u",
+         "s p p s", "S:0,6/1 S:0,0/8"},
+        {"a setting that is no Boolean reads as its default; reverse acts at once",
+         "k:scrollSpeed=1 k:diagonalScroll=true k:enableHorizontalScroll='no' d m:0,8 "
+         "k:reverseScroll=false m:-2,8 u",
+         "s p p s", "S:8,0/1 S:-8,2/2 S:0,0/8"},
+        {"with momentum: pixels and phases whatever the unit setting",
+         "k:usePixelScrolling=false d m:0,6 m:0,1 u", "s p p s", "S:18,0/1 S:3,0/2 S:0,0/8"},
+        {"without momentum: plain lines, nothing at release",
+         "k:momentumScroll=false k:usePixelScrolling=false d m:0,6 m:0,1 u", "s p p s",
+         "L:18,0/0 L:3,0/0"},
+        {"without momentum, in pixels", "k:momentumScroll=false d m:0,6 u", "s p s", "S:18,0/0"},
+        {"drags and releases outside a grab pass", "m:10,10 u", "p p", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        store.clear();
+        const Outcome out = run(c.script);
+        EXPECT_EQ(out.answers, c.answers);
+        EXPECT_EQ(out.posted, c.posted);
+        timers.runUntilIdle(); // no glide runs into the next case
+        EXPECT_EQ(manager.state(), State::idle);
     }
 }
 
 TEST_F(GrabTest, SpeedRule) {
-    auto firstWheel = [&](SettingsValue speed) {
-        store.setObject("scrollSpeed", speed);
-        services.posted.clear();
-        services.rightDown();
-        services.rightDrag(0.0, 10.0);
-        services.rightUp();
-        return services.scrolls().at(0).wheel1;
+    const std::pair<const char*, const char*> speeds[] = {
+        {"-", "S:30,0/1"},     {"0", "S:30,0/1"},   {"-4", "S:30,0/1"},
+        {"0.5", "S:5,0/1"},    {"80", "S:800,0/1"}, // outside the slider's range too
+        {"'2.5'", "S:25,0/1"}, {"'fast'", "S:30,0/1"}, {"true", "S:10,0/1"},
+        {"nan", "S:30,0/1"},   {"inf", "S:30,0/1"},
+        // A huge speed clamps to the wheel's range instead of overflowing.
+        {"1e12", "S:2147483647,0/1"},
     };
-    EXPECT_EQ(firstWheel(SettingsValue{}), 30); // absent
-    EXPECT_EQ(firstWheel(0.0), 30);             // not above 0
-    EXPECT_EQ(firstWheel(-4.0), 30);
-    EXPECT_EQ(firstWheel(0.5), 5);                  // taken as it is
-    EXPECT_EQ(firstWheel(80.0), 800);               // outside the slider's range too
-    EXPECT_EQ(firstWheel(std::string("2.5")), 25);  // a decimal string reads as a number
-    EXPECT_EQ(firstWheel(std::string("fast")), 30); // any other string reads as 0
-    EXPECT_EQ(firstWheel(true), 10);                // a Boolean reads as 1
-    EXPECT_EQ(firstWheel(std::numeric_limits<double>::quiet_NaN()), 30);
-    EXPECT_EQ(firstWheel(std::numeric_limits<double>::infinity()), 30);
-    // A huge speed clamps to the signed 32-bit range instead of overflowing.
-    EXPECT_EQ(firstWheel(1e12), std::numeric_limits<std::int32_t>::max());
+    for (auto [speed, first] : speeds) {
+        const Outcome out = run(std::string("k:scrollSpeed=") + speed + " d m:0,10 u");
+        EXPECT_EQ(out.posted.substr(0, out.posted.find(' ')), first) << speed;
+        timers.runUntilIdle();
+    }
 }
 
-TEST_F(GrabTest, HugeSpeedNeverPostsNonFiniteAmountsAndMomentumEnds) {
-    store.setObject("scrollSpeed", 1e308);
-    services.rightDown();
-    services.rightDrag(0.0, 10.0); // 1e309 overflows to infinity: dropped
-    EXPECT_TRUE(services.scrolls().empty());
+TEST_F(GrabTest, ClicksComeBackMarkedAtThePressPositionUnlessTheyCannotBeMade) {
+    services.pointer = {321.0, 654.0};
+    run("d");
+    services.pointer = {400.0, 700.0}; // where the pointer is later does not matter
+    run("m:2,1 u");
+    ASSERT_EQ(services.posted.size(), 2u);
+    for (const auto& [location, event] : services.posted) {
+        EXPECT_EQ(location, TapLocation::hid);
+        EXPECT_EQ(event.button, MouseButton::right);
+        EXPECT_EQ(event.location, (Point{321.0, 654.0}));
+        EXPECT_TRUE(services.deliver(event)) << "a marked event passes untouched";
+    }
+    EXPECT_EQ(services.posted.size(), 2u);
+
+    services.failCreateEvent = true; // the press position from the incoming event
+    services.posted.clear();
+    services.rightDown({7.0, 8.0});
     services.rightUp();
+    ASSERT_EQ(services.posted.size(), 2u);
+    EXPECT_EQ(services.posted[0].event.location, (Point{7.0, 8.0}));
+    services.failMouseEvents = true; // lost, but the release is still swallowed
+    EXPECT_EQ(run("d u").answers, "s s");
+    EXPECT_EQ(services.posted.size(), 2u);
+}
+
+TEST_F(GrabTest, AHugeSpeedNeverPostsNonFiniteAmountsAndItsGlideEnds) {
+    const Outcome out = run("k:scrollSpeed=1e308 d m:0,10 u"); // 1e309: dropped
+    EXPECT_EQ(out.posted, "S:0,0/8");
     timers.runUntilIdle(100000);
     EXPECT_EQ(timers.activeTimers(), 0u);
-    const auto scrolls = services.scrolls();
-    ASSERT_FALSE(scrolls.empty());
-    EXPECT_EQ(scrolls.back().momentumPhase, 8);
-    // The glide starts from the clamped sample, inside the wheel range.
-    EXPECT_EQ(scrolls.at(1).wheel1, static_cast<std::int32_t>(2147483647.0 * 0.97));
+    // The glide starts from the sample clamped into the wheel's range.
+    EXPECT_EQ(services.scrolls().at(1).wheel1, static_cast<std::int32_t>(2147483647.0 * 0.97));
+    EXPECT_EQ(services.scrolls().back().momentumPhase, 8);
 }
 
-TEST_F(GrabTest, FractionsCarryOverWithinADragAndTheFirstPhaseWaitsForAWholeUnit) {
-    store.setObject("scrollSpeed", 1.0);
-    services.rightDown();
-    services.rightDrag(0.0, 5.2); // posts 5, phase 1; the 0.2 is this grab's only
-    services.rightUp();
-    timers.runUntilIdle();
-    services.posted.clear();
-
-    services.rightDown(); // a press starts from nothing carried
-    services.rightDrag(0.0, 4.9);
-    services.rightDrag(0.0, 0.2); // crosses with 0.2: nothing whole yet
-    services.rightDrag(0.0, 0.6); // 0.8
-    EXPECT_TRUE(services.posted.empty());
-    EXPECT_TRUE(manager.isFirstScrollEvent());
-    services.rightDrag(0.0, 0.6);  // 1.4: the first whole unit, phase 1
-    services.rightDrag(0.0, -1.7); // -0.3: back to 0
-    services.rightDrag(0.0, 2.0);  // 1.7: 1 again
-    const auto scrolls = services.scrolls();
-    ASSERT_EQ(scrolls.size(), 3u);
-    EXPECT_EQ(scrolls[0].wheel1, 1);
-    EXPECT_EQ(scrolls[0].scrollPhase, 1);
-    EXPECT_EQ(scrolls[1].wheel1, -1);
-    EXPECT_EQ(scrolls[2].wheel1, 1);
-    EXPECT_EQ(scrolls[2].scrollPhase, 2);
-}
-
-TEST_F(GrabTest, AxisSwitchesAndDirection) {
-    store.setObject("scrollSpeed", 1.0);
-    store.setBool("diagonalScroll", true);
-    store.setBool("enableVerticalScroll", false);
-    services.rightDown();
-    services.rightDrag(6.0, 8.0);
-    EXPECT_EQ(services.scrolls().at(0).wheel1, 0);
-    EXPECT_EQ(services.scrolls().at(0).wheel2, 6);
-    store.setBool("enableHorizontalScroll", false);
-    services.rightDrag(6.0, 8.0); // both off: nothing posted
-    EXPECT_EQ(services.scrolls().size(), 1u);
-    services.rightUp();
-
-    store.setObject("enableVerticalScroll", SettingsValue{});
-    store.setObject("enableHorizontalScroll", std::string("false")); // not a Boolean: default
-    services.posted.clear();
-    services.rightDown();
-    services.rightDrag(0.0, 8.0); // dragging down with reverse on scrolls positive
-    EXPECT_EQ(services.scrolls().at(0).wheel1, 8);
-    store.setBool("reverseScroll", false); // acts on the very next event of the same grab
-    services.rightDrag(-2.0, 8.0);
-    EXPECT_EQ(services.scrolls().at(1).wheel1, -8);
-    EXPECT_EQ(services.scrolls().at(1).wheel2, 2);
-}
-
-TEST_F(GrabTest, UnitsAndPhasesFollowTheMomentumSetting) {
-    store.setBool("usePixelScrolling", false);
-    services.rightDown();
-    services.rightDrag(0.0, 6.0);
-    services.rightDrag(0.0, 1.0);
-    services.rightUp();
-    auto scrolls = services.scrolls();
-    ASSERT_EQ(scrolls.size(), 3u); // two drags and the end-of-drag event
-    for (const Event& s : scrolls) {
-        EXPECT_EQ(s.units, ScrollUnit::pixel); // momentum on: always pixels
-        EXPECT_EQ(s.wheelCount, 2);
-        EXPECT_EQ(s.wheel3, 0);
-        EXPECT_EQ(s.momentumPhase, 0);
-        EXPECT_EQ(s.isContinuous, 1);
-    }
-    EXPECT_EQ(scrolls[0].scrollPhase, 1);
-    EXPECT_EQ(scrolls[1].scrollPhase, 2);
-    EXPECT_EQ(scrolls[2].scrollPhase, 8);
-    EXPECT_EQ(scrolls[2].wheel1, 0);
-    EXPECT_EQ(scrolls[2].wheel2, 0);
-    timers.runUntilIdle();
-
-    // Without momentum: plain line events, nothing at release, no glide.
-    store.setBool("momentumScroll", false);
-    services.posted.clear();
-    services.rightDown();
-    services.rightDrag(0.0, 6.0);
-    services.rightDrag(0.0, 1.0); // one point at speed 3: three lines
-    EXPECT_FALSE(services.rightUp());
-    scrolls = services.scrolls();
-    ASSERT_EQ(scrolls.size(), 2u);
-    EXPECT_EQ(scrolls[1].units, ScrollUnit::line);
-    EXPECT_EQ(scrolls[1].wheel1, 3);
-    EXPECT_EQ(scrolls[1].scrollPhase, 0);
-    EXPECT_EQ(scrolls[1].isContinuous, 0);
-    EXPECT_FALSE(manager.isMomentumRunning());
-    store.setBool("usePixelScrolling", true);
-    services.rightDown();
-    services.rightDrag(0.0, 6.0);
-    EXPECT_EQ(services.scrolls().back().units, ScrollUnit::pixel);
-}
-
-TEST_F(GrabTest, EventsOutsideAGrabPassUnchanged) {
-    EXPECT_TRUE(services.rightDrag(10.0, 10.0)); // button already down when the tap started
-    EXPECT_TRUE(services.rightUp());
-    Event other;
-    other.type = EventType::leftMouseDown;
-    EXPECT_TRUE(services.deliver(other));
-    EXPECT_TRUE(services.posted.empty());
-    EXPECT_EQ(manager.state(), State::idle);
-
-    manager.isEnabled = false; // switched off: everything passes, no state changes
-    EXPECT_TRUE(services.rightDown());
-    EXPECT_TRUE(services.rightDrag(10.0, 0.0));
-    EXPECT_TRUE(services.rightUp());
-    EXPECT_EQ(manager.state(), State::idle);
-    EXPECT_TRUE(services.posted.empty());
-}
-
-TEST_F(GrabTest, StartStopAndTapFailures) {
+TEST_F(GrabTest, TheSwitchStartAndStopAndTapFailures) {
+    manager.isEnabled = false; // switched off: everything passes, nothing changes
+    EXPECT_EQ(run("d m:10,0 u").answers, "p p p");
+    manager.isEnabled = true;
     EXPECT_EQ(services.lastMask, 0x98u);
     EXPECT_EQ(services.lastLocation, TapLocation::session);
-    EXPECT_TRUE(services.tapEnabled());
     manager.start(); // already started: nothing, not even a log line
     EXPECT_EQ(services.tapsCreated, 1);
     EXPECT_TRUE(log.lines.empty());
 
-    services.rightDown();
-    services.rightDrag(0.0, 20.0);
+    run("d m:0,20");
     manager.stop(); // mid-grab: idle, tap gone, the release reaches the system
     EXPECT_EQ(manager.state(), State::idle);
     EXPECT_EQ(services.liveTaps, 0);
-    EXPECT_TRUE(services.rightUp());
+    EXPECT_EQ(run("u").answers, "p");
     manager.stop(); // stopped again: still logs and stays idle
-    EXPECT_EQ(log.lines, (std::vector<std::string>{"[Quillmere] 이벤트 탭 비활성화됨",
-                                                   "[Quillmere] 이벤트 탭 비활성화됨"}));
+    EXPECT_EQ(log.lines, std::vector<std::string>(2, "[Quillmere] 이벤트 탭 비활성화됨"));
 
     log.lines.clear();
     services.refuseTap = true;
@@ -306,16 +152,12 @@ TEST_F(GrabTest, StartStopAndTapFailures) {
     manager.start();
     EXPECT_TRUE(manager.hasEventTap());
     EXPECT_EQ(log.lines.back(), "[Quillmere] 이벤트 탭 활성화됨");
-}
 
-TEST_F(GrabTest, TapSwitchedOffBySystemIsSwitchedOnAgainKeepingTheGrab) {
-    services.rightDown();
-    services.rightDrag(0.0, 2.0);
+    // The system switching the tap off: on again at once, the grab kept.
+    run("d m:0,2");
     services.disableByTimeout();
     EXPECT_TRUE(services.tapEnabled());
-    EXPECT_EQ(manager.state(), State::pending);
-    EXPECT_FALSE(services.rightUp());
-    EXPECT_EQ(services.posted.size(), 2u);
+    EXPECT_EQ(run("u").posted, "C");
 }
 
 } // namespace
