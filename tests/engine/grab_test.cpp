@@ -29,8 +29,8 @@ TEST_F(GrabTest, Scripts) {
         {"the path adds up; the crossing event scrolls by its own delta",
          "k:scrollSpeed=1 d m:0,3 m:0,2 m:0,1 u", "s s p p s", "S:2,0/1 S:1,0/2 S:0,0/8"},
         {"the path is Euclidean", "d m:3,4 u", "s p s", "S:12,9/1 S:0,0/8"},
-        {"back and forth adds up too", "k:scrollSpeed=1 d m:2.9,0 m:-2,0 m:0.1,0 u",
-         "s s s p s", "S:0,0/8"},
+        {"back and forth adds up too", "k:scrollSpeed=1 d m:2.9,0 m:-2,0 m:0.1,0 u", "s s s p s",
+         "S:0,0/8"},
         {"an axis locks when a sum reaches 10, for the rest of the grab",
          "k:scrollSpeed=1 d m:3,4 m:3,5 m:2,1 m:50,0 u", "s p p p p s",
          "S:4,3/1 S:5,3/2 S:1,0/2 S:0,0/8"},
@@ -42,8 +42,8 @@ TEST_F(GrabTest, Scripts) {
          "k:scrollSpeed=1 k:diagonalScroll=true d m:4,3 m:4,3 m:4,3 u", "s p p p s",
          "S:3,4/1 S:3,4/2 S:3,4/2 S:0,0/8"},
         {"fractions carry within a drag; phase 1 waits for a whole unit",
-         "k:scrollSpeed=1 d m:0,4.9 m:0,0.2 m:0,0.6 m:0,0.6 m:0,-1.7 m:0,2 u",
-         "s s p p p p p s", "S:1,0/1 S:-1,0/2 S:1,0/2 S:0,0/8"},
+         "k:scrollSpeed=1 d m:0,4.9 m:0,0.2 m:0,0.6 m:0,0.6 m:0,-1.7 m:0,2 u", "s s p p p p p s",
+         "S:1,0/1 S:-1,0/2 S:1,0/2 S:0,0/8"},
         {"a press starts from nothing carried", "k:scrollSpeed=1 d m:0,5.2 u d m:0,5.9 u",
          "s p s s p s", "S:5,0/1 S:0,0/8 S:5,0/1 S:0,0/8"},
         {"the axis switches, even mid-grab",
@@ -75,10 +75,16 @@ TEST_F(GrabTest, Scripts) {
 
 TEST_F(GrabTest, SpeedRule) {
     const std::pair<const char*, const char*> speeds[] = {
-        {"-", "S:30,0/1"},     {"0", "S:30,0/1"},   {"-4", "S:30,0/1"},
-        {"0.5", "S:5,0/1"},    {"80", "S:800,0/1"}, // outside the slider's range too
-        {"'2.5'", "S:25,0/1"}, {"'fast'", "S:30,0/1"}, {"true", "S:10,0/1"},
-        {"nan", "S:30,0/1"},   {"inf", "S:30,0/1"},
+        {"-", "S:30,0/1"},
+        {"0", "S:30,0/1"},
+        {"-4", "S:30,0/1"},
+        {"0.5", "S:5,0/1"},
+        {"80", "S:800,0/1"}, // outside the slider's range too
+        {"'2.5'", "S:25,0/1"},
+        {"'fast'", "S:30,0/1"},
+        {"true", "S:10,0/1"},
+        {"nan", "S:30,0/1"},
+        {"inf", "S:30,0/1"},
         // A huge speed clamps to the wheel's range instead of overflowing.
         {"1e12", "S:2147483647,0/1"},
     };

@@ -1,5 +1,5 @@
-// The glide after a release: averaging, decay, the closing event, timing and
-// interruption.
+// The glide after a release: where it starts, how it decays and ends, its
+// timing, and what interrupts it.
 #include "EngineFixture.h"
 
 #include <chrono>
@@ -17,185 +17,125 @@ protected:
         store.setObject("scrollSpeed", 1.0);
         manager.start();
     }
-
-    // A grab whose last eight vertical samples are all `sample`, then release.
-    void glideFrom(double first, double sample, int count = 8) {
-        services.rightDown();
-        services.rightDrag(0.0, first);
-        for (int i = 0; i < count; ++i)
-            services.rightDrag(0.0, sample);
-        services.rightUp();
-    }
-
-    std::vector<Event> momentumEvents() const {
+    std::vector<Event> glide() const {
         std::vector<Event> out;
         for (const Event& e : services.scrolls())
             if (e.momentumPhase != 0)
                 out.push_back(e);
         return out;
     }
+    // Eight drag events of 30 per tick, released.
+    void thirty() { run("d m:0,30 m:0,30 m:0,30 m:0,30 m:0,30 m:0,30 m:0,30 m:0,30 u"); }
 };
 
 TEST_F(MomentumTest, ThirtyGlidesFor151EventsAndClosesOnTick152) {
-    glideFrom(30.0, 30.0, 7); // eight samples of 30
+    thirty();
     EXPECT_EQ(manager.averageVelocity(), (std::pair<double, double>{0.0, 30.0}));
-    ASSERT_TRUE(manager.isMomentumRunning());
-    EXPECT_TRUE(momentumEvents().empty()); // nothing before the first tick
-
     timers.advance(15ms);
-    EXPECT_TRUE(momentumEvents().empty());
+    EXPECT_TRUE(glide().empty()); // nothing before the first tick
     timers.advance(1ms);
-    ASSERT_EQ(momentumEvents().size(), 1u);
-
+    ASSERT_EQ(glide().size(), 1u);
     timers.runUntilIdle();
-    const auto glide = momentumEvents();
-    ASSERT_EQ(glide.size(), 152u);
-    EXPECT_EQ(glide[0].wheel1, 29);
-    EXPECT_EQ(glide[1].wheel1, 28);
-    EXPECT_EQ(glide[2].wheel1, 27);
-    EXPECT_EQ(glide[3].wheel1, 26);
-    EXPECT_EQ(glide[4].wheel1, 25);
+    const auto events = glide();
+    ASSERT_EQ(events.size(), 152u);
+    EXPECT_EQ(events[0].wheel1, 29);
+    EXPECT_EQ(events[4].wheel1, 25);
     int nonZero = 0;
     for (std::size_t i = 0; i < 151; ++i) {
-        const Event& e = glide[i];
-        EXPECT_EQ(e.momentumPhase, i == 0 ? 1 : 2);
-        EXPECT_EQ(e.scrollPhase, 0);
-        EXPECT_EQ(e.isContinuous, 1);
-        EXPECT_EQ(e.units, ScrollUnit::pixel);
-        EXPECT_EQ(e.wheel2, 0);
-        nonZero += e.wheel1 != 0;
+        EXPECT_EQ(describe(events[i]),
+                  "G:" + std::to_string(events[i].wheel1) + ",0/" + (i == 0 ? "1" : "2"));
+        EXPECT_EQ(events[i].isContinuous, 1);
+        nonZero += events[i].wheel1 != 0;
     }
     EXPECT_EQ(nonZero, 111);
-    const Event& last = glide.back();
-    EXPECT_EQ(last.momentumPhase, 8);
-    EXPECT_EQ(last.scrollPhase, 0);
-    EXPECT_EQ(last.isContinuous, 1);
-    EXPECT_EQ(last.wheel1, 0);
+    EXPECT_EQ(describe(events.back()), "G:0,0/8");
     // Tick n falls at exactly n x 16 ms after the release: 2.432 s at the end.
     ASSERT_EQ(timers.tickTimes.size(), 152u);
     for (std::size_t i = 0; i < timers.tickTimes.size(); ++i)
         EXPECT_EQ(timers.tickTimes[i], 16ms * (i + 1));
-    EXPECT_FALSE(manager.isMomentumRunning());
     EXPECT_EQ(timers.activeTimers(), 0u);
 }
 
-TEST_F(MomentumTest, StartsAtExactlyOneButNotBelow) {
-    glideFrom(5.0, 1.0); // the 5.0 sample falls out of the last eight
-    EXPECT_EQ(manager.averageVelocity().second, 1.0);
-    timers.runUntilIdle();
-    auto glide = momentumEvents();
-    ASSERT_EQ(glide.size(), 40u);
-    for (std::size_t i = 0; i < 39; ++i) {
-        EXPECT_EQ(glide[i].wheel1, 0); // posted although they scroll nothing
-        EXPECT_NE(glide[i].momentumPhase, 8);
+TEST_F(MomentumTest, TheGlideStartsFromTheDragsLastTicksAndEndsByAbsoluteValue) {
+    struct Case {
+        const char* script;
+        double vx, vy; // the drag's movement per tick at its end
+        int events;    // glide events with the closing one; -1: not counted
+    };
+    const Case cases[] = {
+        {"d m:0,5 m:0,1 m:0,1 m:0,1 m:0,1 m:0,1 m:0,1 m:0,1 m:0,1 u", 0, 1, 40}, // 5 is out
+        {"k:scrollSpeed=0.99 k:diagonalScroll=true d m:0,6 m:1,1 m:1,1 m:1,1 m:1,1 m:1,1 "
+         "m:1,1 m:1,1 m:1,1 u",
+         0.99, 0.99, 0},                                       // below 1: none
+        {"k:diagonalScroll=true d m:-20,-10 u", -20, -10, -1}, // one tick: its own
+        {"d m:0,6 m:0,3 m:0,0 u", 0, 3, -1},                   // a short drag: its own
+        {"d m:0,10 m:0,20 m:0,30 m:0,40 m:0,50 m:0,60 m:0,70 m:0,80 m:0,90 m:0,100 m:0,110 "
+         "m:0,120 u",
+         0, 85, -1}, // only the last 128 ms: 50 to 120
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        services.posted.clear();
+        store.clear();
+        store.setObject("scrollSpeed", 1.0);
+        run(c.script);
+        EXPECT_NEAR(manager.averageVelocity().first, c.vx, 1e-9);
+        EXPECT_NEAR(manager.averageVelocity().second, c.vy, 1e-9);
+        timers.runUntilIdle();
+        if (c.events >= 0) {
+            EXPECT_EQ(glide().size(), static_cast<std::size_t>(c.events));
+        }
+        if (c.events != 0) {
+            ASSERT_FALSE(glide().empty());
+            EXPECT_EQ(glide().back().momentumPhase, 8);
+            // It ends only when both speeds are below 0.3.
+            EXPECT_LT(std::abs(manager.momentumVX()), 0.3);
+            EXPECT_LT(std::abs(manager.momentumVY()), 0.3);
+            EXPECT_GE(std::max(std::abs(manager.momentumVX()), std::abs(manager.momentumVY())),
+                      0.3 * 0.97);
+        }
     }
-    EXPECT_EQ(glide[39].momentumPhase, 8);
-
-    services.posted.clear();
-    store.setObject("scrollSpeed", 0.99);
-    store.setBool("diagonalScroll", true);
-    services.rightDown();
-    services.rightDrag(0.0, 6.0);
-    for (int i = 0; i < 8; ++i)
-        services.rightDrag(1.0, 1.0); // 0.99 on both axes
-    services.rightUp();
-    EXPECT_FALSE(manager.isMomentumRunning());
-    timers.advance(10s);
-    // The end-of-drag event is the last event of the gesture.
-    ASSERT_FALSE(services.posted.empty());
-    EXPECT_EQ(services.posted.back().event.scrollPhase, 8);
-    EXPECT_TRUE(momentumEvents().empty());
 }
 
-TEST_F(MomentumTest, NegativeAndHorizontalGlidesEndByAbsoluteValue) {
-    store.setBool("diagonalScroll", true);
-    services.rightDown();
-    services.rightDrag(-20.0, -10.0);
-    services.rightUp();
-    EXPECT_EQ(manager.averageVelocity(), (std::pair<double, double>{-20.0, -10.0}));
-    timers.runUntilIdle();
-    const auto glide = momentumEvents();
-    ASSERT_FALSE(glide.empty());
-    EXPECT_EQ(glide[0].wheel2, -19); // trunc(-19.4)
-    EXPECT_EQ(glide[0].wheel1, -9);  // trunc(-9.7)
-    EXPECT_EQ(glide.back().momentumPhase, 8);
-    // It ends only when the larger (horizontal) speed falls below 0.3.
-    EXPECT_LT(std::abs(manager.momentumVX()), 0.3);
-    EXPECT_GE(std::abs(manager.momentumVX() / 0.97), 0.3);
-}
-
-TEST_F(MomentumTest, ShortGrabsAverageTheirOwnSamples) {
-    services.rightDown();
-    services.rightDrag(0.0, 12.0); // release right after the crossing event
-    services.rightUp();
-    EXPECT_EQ(manager.averageVelocity().second, 12.0);
-    timers.runUntilIdle();
-    services.rightDown();
-    services.rightDrag(0.0, 6.0);
-    services.rightDrag(0.0, 3.0);
-    services.rightDrag(0.0, 0.0);
-    services.rightUp();
-    EXPECT_EQ(manager.averageVelocity().second, 3.0);
-    // Only the last 128 ms count: at one drag per tick, the last eight.
-    timers.runUntilIdle();
-    services.rightDown();
-    for (int i = 1; i <= 12; ++i)
-        services.rightDrag(0.0, 10.0 * i);
-    services.rightUp();
-    EXPECT_EQ(manager.averageVelocity().second, 85.0); // 50 to 120
-}
-
-TEST_F(MomentumTest, PressStopsTheGlideSilentlyButStopDoesNot) {
-    glideFrom(30.0, 30.0, 7);
+TEST_F(MomentumTest, APressStopsTheGlideSilentlyTheSwitchDoesNotAndANewOneRestarts) {
+    thirty();
     timers.advance(160ms);
-    const auto before = momentumEvents().size();
-    EXPECT_EQ(before, 10u);
+    EXPECT_EQ(glide().size(), 10u);
     const double vy = manager.momentumVY();
-    services.rightDown(); // a new grab interrupts at once, without a closing event
-    EXPECT_FALSE(manager.isMomentumRunning());
+    run("d"); // interrupted at once, without a closing event
     timers.advance(5s);
-    EXPECT_EQ(momentumEvents().size(), before);
+    EXPECT_EQ(glide().size(), 10u);
     EXPECT_EQ(manager.momentumVY(), vy); // the fields keep their last values
-    services.rightUp();
+    run("u");
 
-    // Switching the engine off does not end a glide: it plays out.
     services.posted.clear();
-    glideFrom(30.0, 30.0, 7);
+    thirty();
     timers.advance(32ms);
-    manager.stop();
+    manager.stop(); // switched off: the glide plays out
     manager.isEnabled = false;
     timers.runUntilIdle();
-    EXPECT_EQ(momentumEvents().size(), 152u);
-    EXPECT_EQ(momentumEvents().back().momentumPhase, 8);
-}
+    EXPECT_EQ(glide().size(), 152u);
 
-TEST_F(MomentumTest, ANewGlideReplacesARunningOne) {
-    glideFrom(30.0, 30.0, 7);
-    timers.advance(48ms);
-    manager.startMomentumScroll(); // same history, restarted from the average
-    EXPECT_EQ(timers.activeTimers(), 1u);
+    manager.startMomentumScroll(); // restarted from the same drag
     EXPECT_EQ(manager.momentumVY(), 30.0);
     services.posted.clear();
     timers.advance(16ms);
-    ASSERT_EQ(momentumEvents().size(), 1u);
-    EXPECT_EQ(momentumEvents()[0].momentumPhase, 1);
-    EXPECT_EQ(momentumEvents()[0].wheel1, 29);
+    ASSERT_EQ(glide().size(), 1u);
+    EXPECT_EQ(describe(glide()[0]), "G:29,0/1");
 }
 
 TEST_F(MomentumTest, EventsThatCannotBeMadeAreSkippedAndTheSeriesStillEnds) {
-    glideFrom(30.0, 30.0, 7);
+    thirty();
     services.failScrollEvents = true;
     timers.advance(16ms * 10);
     services.failScrollEvents = false;
     timers.advance(16ms);
-    auto glide = momentumEvents();
-    ASSERT_EQ(glide.size(), 1u);
-    EXPECT_EQ(glide[0].momentumPhase, 2); // the first phase was spent on a lost event
-    EXPECT_EQ(glide[0].wheel1, static_cast<int>(30.0 * std::pow(0.97, 11)));
+    ASSERT_EQ(glide().size(), 1u);
+    EXPECT_EQ(glide()[0].momentumPhase, 2); // the first phase was spent on a lost event
+    EXPECT_EQ(glide()[0].wheel1, static_cast<int>(30.0 * std::pow(0.97, 11)));
     services.failScrollEvents = true;
     timers.runUntilIdle();
     EXPECT_FALSE(manager.isMomentumRunning()); // ends although the closing event was lost
-    EXPECT_EQ(momentumEvents().size(), 1u);
 }
 
 } // namespace
