@@ -84,10 +84,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::strncmp(argv[i], "--seconds=", 10) == 0)
             seconds = std::atof(argv[i] + 10);
-    const int appMouse = makeStreamMouse("Quillmere Load Mouse", "usb-load/input0", true);
-    const int plainMouse = makeStreamMouse("Plain Load Mouse", "usb-plain/input0", false);
-    const std::string plainNode = waitForNode("usb-plain/input0", 5s);
-    const pid_t plain = startPlainForwarder(plainNode, "plain-load/out");
+    FakeMouse appMouse("Quillmere Load Mouse", "usb-load/input0");
+    FakeMouse plainMouse("Plain Load Mouse", "usb-plain/input0",
+                         MouseShape::without(&MouseShape::rightButton));
+    const pid_t plain = startPlainForwarder(plainMouse.node(), "plain-load/out");
     std::printf("mice\n");
     std::fflush(stdout);
     const std::string appOut = waitForNode("quillmere/usb-load/input0", 120s);
@@ -98,8 +98,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const Route routes[] = {
-        {appMouse, open(appOut.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)},
-        {plainMouse, open(plainOut.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)},
+        {appMouse.fd(), open(appOut.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)},
+        {plainMouse.fd(), open(plainOut.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)},
     };
     std::printf("streaming\n");
     std::fflush(stdout);

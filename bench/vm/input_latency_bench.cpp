@@ -185,11 +185,12 @@ int main(int argc, char** argv) {
 
     Forwarder forwarders[2] = {{"plain"}, {"layer"}};
     // The plain forwarder's mouse has no right button: the layer never takes it.
-    forwarders[0].mouse = makeStreamMouse("bench plain mouse", "bench/plain", false);
-    forwarders[1].mouse = makeStreamMouse("bench layer mouse", "bench/layer", true);
-    const std::string plainNode = waitForNode("bench/plain", 5000ms);
-    if (plainNode.empty() || waitForNode("bench/layer", 5000ms).empty())
-        die("the fake mice have no nodes");
+    FakeMouse plainMouse("bench plain mouse", "bench/plain",
+                         MouseShape::without(&MouseShape::rightButton));
+    FakeMouse layerMouse("bench layer mouse", "bench/layer");
+    forwarders[0].mouse = plainMouse.fd();
+    forwarders[1].mouse = layerMouse.fd();
+    const std::string plainNode = plainMouse.node();
 
     // The forwarders get the second CPU to themselves, the bench's writer
     // and reader the first: a forwarder then never waits behind the bench.

@@ -84,113 +84,47 @@ void grantSeatAccess(const std::string& node) {
         run("setfacl", {"-m", QStringLiteral("u:%1:rw").arg(user), QString::fromStdString(node)});
 }
 
-bool userCanOpen(const std::string& node, int flags) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const passwd* pw = ::getpwnam(user);
-        if (!pw || ::setgroups(0, nullptr) != 0 || ::setgid(pw->pw_gid) != 0 ||
-            ::setuid(pw->pw_uid) != 0)
-            ::_exit(3);
-        const int fd = ::open(node.c_str(), flags | O_CLOEXEC);
-        ::_exit(fd >= 0 ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+bool userCanOpen(const std::string& node, bool write) {
+    return runProgram({"/bin/sh", "-c", std::string(write ? "exec 3>" : "exec 3<") + node},
+                      {.user = user, .environment = {}, .output = ""}) == 0;
 }
 
 // One run of the installed binary as the test user, its log in a file.
-class App {
+class App : public ChildProcess {
 public:
     // systemBus: the address of the system bus the app is to use ("": none).
     explicit App(const std::string& tag, const std::string& systemBus = "")
-        : log_("/tmp/quillmere-" + tag + ".log") {
-        ::unlink(log_.c_str());
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const passwd* pw = ::getpwnam(user);
-            const int out = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (!pw || out < 0)
-                ::_exit(126);
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-            if (::setgroups(0, nullptr) != 0 || ::setgid(pw->pw_gid) != 0 ||
-                ::setuid(pw->pw_uid) != 0)
-                ::_exit(126);
-            const std::string home = pw->pw_dir;
-            const std::string env[] = {
-                "HOME=" + home,
-                "USER=tester",
-                "XDG_CONFIG_HOME=" + home + "/.config",
-                "XDG_RUNTIME_DIR=/tmp/tester-runtime",
-                "QT_QPA_PLATFORM=offscreen",
-                "PATH=/usr/bin:/bin",
-                "DBUS_SYSTEM_BUS_ADDRESS=" +
-                    (systemBus.empty() ? std::string("unix:path=/nonexistent") : systemBus)};
-            const char* envp[] = {env[0].c_str(), env[1].c_str(), env[2].c_str(), env[3].c_str(),
-                                  env[4].c_str(), env[5].c_str(), env[6].c_str(), nullptr};
-            ::execle(binary, binary, static_cast<char*>(nullptr), envp);
-            ::_exit(127);
-        }
-    }
-    ~App() {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    pid_t pid() const { return pid_; }
+        : ChildProcess({binary}, {.user = user,
+                                  .environment = {"HOME=/home/tester", "USER=tester",
+                                                  "XDG_CONFIG_HOME=/home/tester/.config",
+                                                  "XDG_RUNTIME_DIR=/tmp/tester-runtime",
+                                                  "QT_QPA_PLATFORM=offscreen", "PATH=/usr/bin:/bin",
+                                                  "DBUS_SYSTEM_BUS_ADDRESS=" +
+                                                      (systemBus.empty() ? "unix:path=/nonexistent"
+                                                                         : systemBus)},
+                                  .output = "/tmp/quillmere-" + tag + ".log"}),
+          log_("/tmp/quillmere-" + tag + ".log") {}
     std::string log() const {
         QFile file(QString::fromStdString(log_));
         return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
     }
     bool waitForLog(const std::string& text, std::chrono::milliseconds limit = 20s) const {
-        const auto end = Clock::now() + limit;
-        while (Clock::now() < end) {
-            if (log().find(text) != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
+        return pumpUntil([&] { return log().find(text) != std::string::npos; }, limit);
     }
-    // Waits for the process to end; its exit status, or -1 on time-out.
+    // Waits for the process to end; its exit code, or -1.
     int waitForExit(std::chrono::milliseconds limit) {
-        const auto end = Clock::now() + limit;
-        while (Clock::now() < end) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return -1;
+        const int status = wait(limit);
+        return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
 private:
     std::string log_;
-    pid_t pid_ = -1;
-    bool exited_ = false;
 };
 
 std::string waitForVirtualPointer(const FakeMouse& mouse, std::chrono::milliseconds limit = 20s) {
     std::string node;
     pumpUntil([&] { return !(node = nodeWithPhys("quillmere/" + mouse.phys())).empty(); }, limit);
     return node;
-}
-
-std::vector<Frame> collect(NodeReader& reader,
-                           const std::function<bool(const std::vector<Frame>&)>& done,
-                           std::chrono::milliseconds limit = 5s) {
-    std::vector<Frame> frames;
-    pumpUntil(
-        [&] {
-            for (Frame& f : reader.take())
-                frames.push_back(std::move(f));
-            return done(frames);
-        },
-        limit);
-    return frames;
 }
 
 class InstalledAppTest : public ::testing::Test {
@@ -217,18 +151,18 @@ TEST_F(InstalledAppTest, AccessComesFromTheShippedRule) {
     EXPECT_TRUE(hasUaccessTag("/dev/uinput")) << run("udevadm", {"info", "/dev/uinput"});
     EXPECT_TRUE(hasUaccessTag(mouse->node()))
         << run("udevadm", {"info", QString::fromStdString(mouse->node())});
-    EXPECT_TRUE(userCanOpen("/dev/uinput", O_WRONLY));
-    EXPECT_TRUE(userCanOpen(mouse->node(), O_RDONLY));
+    EXPECT_TRUE(userCanOpen("/dev/uinput", true));
+    EXPECT_TRUE(userCanOpen(mouse->node(), false));
     // A device that is not a mouse gets no such access, nor a mouse that is
     // a keyboard too (its keystrokes would be readable).
     FakeKeyboard keyboard;
     FakeMouse combined("Quillmere Test Keyboard Mouse", "usb-appvm/input1",
-                       {.hiResWheel = true, .keys = true, .absolute = false});
+                       MouseShape::with(&MouseShape::keys));
     run("udevadm", {"settle", "-t", "10"});
     for (const std::string& node : {keyboard.node(), combined.node()}) {
         grantSeatAccess(node);
         EXPECT_FALSE(hasUaccessTag(node)) << node;
-        EXPECT_FALSE(userCanOpen(node, O_RDONLY)) << node;
+        EXPECT_FALSE(userCanOpen(node, false)) << node;
     }
 }
 
@@ -243,7 +177,7 @@ TEST_F(InstalledAppTest, DragsScrollClicksStayClicksOneInstanceAndSigtermMidDrag
     // Only the app itself may read what it writes there.
     grantSeatAccess(pointerNode);
     EXPECT_FALSE(hasUaccessTag(pointerNode));
-    EXPECT_FALSE(userCanOpen(pointerNode, O_RDONLY));
+    EXPECT_FALSE(userCanOpen(pointerNode, false));
     // The desktop no longer sees the mouse itself.
     NodeReader physical(mouse->node());
     EXPECT_FALSE(physical.canGrab());

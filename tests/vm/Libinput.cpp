@@ -37,8 +37,9 @@ LibinputEvents::LibinputEvents(const std::string& node) {
     process_.setProcessChannelMode(QProcess::MergedChannels);
     // Line-buffered, or nothing arrives before libinput exits.
     process_.start(QStringLiteral("stdbuf"),
-                   {QStringLiteral("-oL"), QStringLiteral("libinput"), QStringLiteral("debug-events"),
-                    QStringLiteral("--device"), QString::fromStdString(node)});
+                   {QStringLiteral("-oL"), QStringLiteral("libinput"),
+                    QStringLiteral("debug-events"), QStringLiteral("--device"),
+                    QString::fromStdString(node)});
 }
 
 LibinputEvents::~LibinputEvents() {

@@ -29,7 +29,6 @@ using Clock = std::chrono::steady_clock;
 [[noreturn]] void fail(const std::string& what) {
     throw std::runtime_error(what + ": " + std::strerror(errno));
 }
-
 double millisSince(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
@@ -99,54 +98,6 @@ void readNumbered(int output, long frames, const Stamps& writtenAt, Clock::time_
 }
 } // namespace
 
-int makeStreamMouse(const std::string& name, const std::string& phys, bool rightButton) {
-    const int fd = open("/dev/uinput", O_RDWR | O_CLOEXEC);
-    if (fd < 0)
-        fail("open /dev/uinput");
-    ioctl(fd, UI_SET_EVBIT, EV_KEY);
-    ioctl(fd, UI_SET_KEYBIT, BTN_LEFT);
-    if (rightButton)
-        ioctl(fd, UI_SET_KEYBIT, BTN_RIGHT);
-    ioctl(fd, UI_SET_EVBIT, EV_REL);
-    ioctl(fd, UI_SET_RELBIT, REL_X);
-    ioctl(fd, UI_SET_RELBIT, REL_Y);
-    ioctl(fd, UI_SET_PROPBIT, INPUT_PROP_POINTER);
-    ioctl(fd, UI_SET_PHYS, phys.c_str());
-    uinput_setup setup{};
-    setup.id.bustype = BUS_USB;
-    setup.id.vendor = 0x1d57;
-    setup.id.product = 0xbe7c;
-    std::snprintf(setup.name, sizeof setup.name, "%s", name.c_str());
-    if (ioctl(fd, UI_DEV_SETUP, &setup) != 0 || ioctl(fd, UI_DEV_CREATE) != 0)
-        fail("create " + name);
-    return fd;
-}
-
-std::string waitForNode(const std::string& phys, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    do {
-        if (DIR* dir = opendir("/sys/class/input")) {
-            std::string found;
-            while (dirent* entry = readdir(dir)) {
-                if (std::strncmp(entry->d_name, "event", 5) != 0)
-                    continue;
-                std::ifstream file(std::string("/sys/class/input/") + entry->d_name +
-                                   "/device/phys");
-                std::string line;
-                std::getline(file, line);
-                const std::string node = std::string("/dev/input/") + entry->d_name;
-                if (line == phys && access(node.c_str(), F_OK) == 0)
-                    found = node;
-            }
-            closedir(dir);
-            if (!found.empty())
-                return found;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    } while (Clock::now() < end);
-    return "";
-}
-
 pid_t startPlainForwarder(const std::string& sourceNode, const std::string& outputPhys) {
     const pid_t pid = fork();
     if (pid != 0)
@@ -154,7 +105,10 @@ pid_t startPlainForwarder(const std::string& sourceNode, const std::string& outp
     const int in = open(sourceNode.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0 || ioctl(in, EVIOCGRAB, 1) != 0)
         _exit(2);
-    const int out = makeStreamMouse("plain forwarder output", outputPhys, false);
+    // Never destroyed: the forwarder runs until it is killed.
+    const int out = (new FakeMouse("plain forwarder output", outputPhys,
+                                   MouseShape::without(&MouseShape::rightButton)))
+                        ->fd();
     input_event buffer[256];
     for (;;) {
         const ssize_t got = read(in, buffer, sizeof buffer);

@@ -7,6 +7,8 @@
 // drops relative events of value 0), so a reader can tell which frame it got
 // and whether frames were lost, repeated or reordered.
 
+#include "VmSupport.h"
+
 #include <sys/types.h>
 
 #include <chrono>
@@ -15,13 +17,6 @@
 #include <vector>
 
 namespace quillmere::vmtest {
-
-// A uinput pointer: X/Y, the left button, and the right button when asked
-// for (the layer takes only mice with one). Returns its uinput descriptor.
-int makeStreamMouse(const std::string& name, const std::string& phys, bool rightButton);
-
-// Polls sysfs until an event node reports this phys; "" after the limit.
-std::string waitForNode(const std::string& phys, std::chrono::milliseconds limit);
 
 // Forks a plain forwarder: grab the source, copy every byte read to a
 // uinput clone with the given phys. Returns its pid.

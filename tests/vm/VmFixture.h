@@ -54,8 +54,7 @@ public:
     }
 
     // A fake mouse with a name and phys of its own for this test.
-    std::unique_ptr<FakeMouse> plug(const std::string& tag = "mouse",
-                                    MouseShape shape = {}) {
+    std::unique_ptr<FakeMouse> plug(const std::string& tag = "mouse", MouseShape shape = {}) {
         const std::string id =
             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())
                 .substr(0, 40) +
@@ -72,20 +71,6 @@ public:
         if (!pumpUntil([&] { return grabbed(mouse); }))
             return "";
         return nodeWithPhys("quillmere/" + mouse.phys());
-    }
-    // Waits until the reader has frames matching done(), collecting all of them.
-    std::vector<Frame> collect(NodeReader& reader,
-                               const std::function<bool(const std::vector<Frame>&)>& done,
-                               std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
-        std::vector<Frame> frames;
-        pumpUntil(
-            [&] {
-                for (Frame& frame : reader.take())
-                    frames.push_back(std::move(frame));
-                return done(frames);
-            },
-            limit);
-        return frames;
     }
     // Everything the layer made of what the mouse sent so far: a middle
     // click follows as a marker, and what comes before it is the answer

@@ -12,7 +12,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <linux/uinput.h>
+#include <pwd.h>
 #include <stdexcept>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -29,7 +31,8 @@ input_event makeEvent(std::uint16_t type, std::uint16_t code, std::int32_t value
     return ev;
 }
 
-FakeMouse::FakeMouse(const std::string& name, const std::string& phys, MouseShape shape) : phys_(phys) {
+FakeMouse::FakeMouse(const std::string& name, const std::string& phys, MouseShape shape)
+    : phys_(phys) {
     libevdev* model = libevdev_new();
     libevdev_set_name(model, name.c_str());
     libevdev_set_phys(model, phys.c_str());
@@ -37,8 +40,10 @@ FakeMouse::FakeMouse(const std::string& name, const std::string& phys, MouseShap
     libevdev_set_id_vendor(model, 0x1d57);
     libevdev_set_id_product(model, 0xad17);
     libevdev_set_id_version(model, 0x0111);
-    for (unsigned code : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE})
+    for (unsigned code : {BTN_LEFT, BTN_MIDDLE})
         libevdev_enable_event_code(model, EV_KEY, code, nullptr);
+    if (shape.rightButton)
+        libevdev_enable_event_code(model, EV_KEY, BTN_RIGHT, nullptr);
     libevdev_enable_event_code(model, EV_REL, REL_WHEEL, nullptr);
     if (shape.hiResWheel)
         libevdev_enable_event_code(model, EV_REL, REL_WHEEL_HI_RES, nullptr);
@@ -158,18 +163,36 @@ bool NodeReader::canGrab() const {
     return true;
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ChildOptions& options) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe: " + std::string(strerror(errno)));
     pid_ = ::fork();
     if (pid_ == 0) {
         ::dup2(fds[0], STDIN_FILENO);
-        std::vector<char*> args;
-        for (const std::string& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
+        if (!options.output.empty()) {
+            const int out = ::open(options.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(out, STDOUT_FILENO);
+            ::dup2(out, STDERR_FILENO);
+        }
+        if (!options.user.empty()) {
+            const passwd* pw = ::getpwnam(options.user.c_str());
+            if (!pw || ::setgroups(0, nullptr) != 0 || ::setgid(pw->pw_gid) != 0 ||
+                ::setuid(pw->pw_uid) != 0)
+                ::_exit(126);
+        }
+        const auto pointers = [](const std::vector<std::string>& strings) {
+            std::vector<char*> out;
+            for (const std::string& string : strings)
+                out.push_back(const_cast<char*>(string.c_str()));
+            out.push_back(nullptr);
+            return out;
+        };
+        std::vector<char*> args = pointers(argv);
+        if (options.environment.empty())
+            ::execv(args[0], args.data());
+        else
+            ::execve(args[0], args.data(), pointers(options.environment).data());
         ::_exit(127);
     }
     ::close(fds[0]);
@@ -211,6 +234,26 @@ int ChildProcess::kill(int signal) {
     return wait(std::chrono::seconds(10));
 }
 
+int runProgram(const std::vector<std::string>& argv, const ChildOptions& options) {
+    ChildProcess child(argv, options);
+    const int status = child.wait(std::chrono::seconds(30));
+    return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<Frame> collect(NodeReader& reader,
+                           const std::function<bool(const std::vector<Frame>&)>& done,
+                           std::chrono::milliseconds limit) {
+    std::vector<Frame> frames;
+    pumpUntil(
+        [&] {
+            for (Frame& frame : reader.take())
+                frames.push_back(std::move(frame));
+            return done(frames);
+        },
+        limit);
+    return frames;
+}
+
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {
@@ -243,6 +286,12 @@ std::string nodeWithPhys(const std::string& phys) {
     }
     closedir(dir);
     return found;
+}
+
+std::string waitForNode(const std::string& phys, std::chrono::milliseconds limit) {
+    std::string node;
+    pumpUntil([&] { return !(node = nodeWithPhys(phys)).empty(); }, limit);
+    return node;
 }
 
 std::string listInputDevices() {

@@ -26,6 +26,18 @@ struct MouseShape {
     bool hiResWheel = true;
     bool keys = false;     // a keyboard in the same node
     bool absolute = false; // ABS_X/ABS_Y instead of REL_X/REL_Y, as a VM's tablet
+    bool rightButton = true;
+
+    static MouseShape without(bool MouseShape::*part) {
+        MouseShape shape;
+        shape.*part = false;
+        return shape;
+    }
+    static MouseShape with(bool MouseShape::*part) {
+        MouseShape shape;
+        shape.*part = true;
+        return shape;
+    }
 };
 
 // A mouse on "USB": left, right and middle buttons, X/Y and a wheel with
@@ -47,6 +59,8 @@ public:
     void unplug();
 
     const std::string& node() const { return node_; }
+    // The uinput descriptor, for writing many frames at once.
+    int fd() const { return fd_; }
     const std::string& phys() const { return phys_; }
     bool plugged() const { return device_ != nullptr; }
 
@@ -81,12 +95,21 @@ private:
     bool gone_ = false;
 };
 
+// How a child runs: as another user (with that user's groups dropped), with
+// only the given environment, its output in a file; by default as this
+// process does.
+struct ChildOptions {
+    std::string user;
+    std::vector<std::string> environment;
+    std::string output;
+};
+
 // A program run as a child process, with a pipe to its standard input. It
 // is killed and reaped when this goes, so that it never outlives a test
 // holding a grab.
 class ChildProcess {
 public:
-    explicit ChildProcess(const std::vector<std::string>& argv);
+    explicit ChildProcess(const std::vector<std::string>& argv, const ChildOptions& options = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -104,14 +127,26 @@ private:
     int input_ = -1;
 };
 
+// Runs a program to its end; its exit code (-1 when it did not exit).
+int runProgram(const std::vector<std::string>& argv, const ChildOptions& options = {});
+
 // Polls done() (sleeping a little between tries) until it holds; false
 // when the limit passed first.
 bool pumpUntil(const std::function<bool()>& done,
                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 void pumpFor(std::chrono::milliseconds duration);
 
-// The event node whose device reports this phys, or "" when there is none.
+// The event node whose device reports this phys, or "" when there is none;
+// waitForNode() waits for it to appear.
 std::string nodeWithPhys(const std::string& phys);
+std::string waitForNode(const std::string& phys,
+                        std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
+
+// Reads until the frames read so far satisfy done() (or the limit passes);
+// every frame read.
+std::vector<Frame> collect(NodeReader& reader,
+                           const std::function<bool(const std::vector<Frame>&)>& done,
+                           std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
 // Events of a list of frames matching type and code, in order.
 std::vector<int> valuesOf(const std::vector<Frame>& frames, std::uint16_t type, std::uint16_t code);

@@ -85,7 +85,7 @@ TEST_F(CitizenTest, AWheelWithoutHiResScrollsOneNotchPerStepBeforeAndAfterADrag)
     std::vector<int> dragV120[2];
     for (int wheelFirst = 0; wheelFirst < 2; ++wheelFirst) {
         auto mouse = plug(wheelFirst ? "notch-first" : "drag-first",
-                          {.hiResWheel = false, .keys = false, .absolute = false});
+                          MouseShape::without(&MouseShape::hiResWheel));
         const std::string pointer = waitForPointer(*mouse);
         ASSERT_FALSE(pointer.empty());
         LibinputEvents libinput(pointer);
@@ -129,7 +129,7 @@ TEST_F(CitizenTest, KeyboardsOtherProgramsDevicesAndAbsolutePointersAreLeftAlone
         }
     } listening(*this, said);
     store.setBool("grabVirtualDevices", false);
-    auto tablet = plug("tablet", {.hiResWheel = true, .keys = false, .absolute = true});
+    auto tablet = plug("tablet", MouseShape::with(&MouseShape::absolute));
     auto virtualMouse = plug("virtual");
     std::system("udevadm settle -t 10");
     engine->start();
@@ -146,11 +146,11 @@ TEST_F(CitizenTest, KeyboardsOtherProgramsDevicesAndAbsolutePointersAreLeftAlone
     // Taking virtual devices: the fake mouse is taken, the node that is a
     // keyboard too is not, however it is found.
     store.setBool("grabVirtualDevices", true);
-    auto combined = plug("combined", {.hiResWheel = true, .keys = true, .absolute = false});
+    auto combined = plug("combined", MouseShape::with(&MouseShape::keys));
     std::system("udevadm settle -t 10");
     engine->start();
     ASSERT_FALSE(waitForPointer(*virtualMouse).empty());
-    auto late = plug("late-combined", {.hiResWheel = true, .keys = true, .absolute = false});
+    auto late = plug("late-combined", MouseShape::with(&MouseShape::keys));
     pumpFor(500ms);
     const auto grabbed = grabbedNodes();
     EXPECT_EQ(grabbed, std::vector<std::string>{virtualMouse->node()});

@@ -16,88 +16,74 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-class UnplugTest : public InputLayerTest {
-protected:
-    // After an unplug: the virtual pointer released what it held and went
-    // away, the layer let go of the mouse, and the engine did not crash.
-    void expectCleanUnplug(NodeReader& pointer, const std::string& phys) {
-        auto frames = collect(pointer, [&](const auto&) { return pointer.gone(); });
+// A mouse unplugged in the middle of a click (with another button held), a
+// drag or a glide: the virtual pointer releases what it held and goes, the
+// layer lets go of the mouse, and the same mouse plugged in again is taken
+// and works.
+TEST_F(InputLayerTest, UnpluggedMidClickDragOrGlideLeavesNothingHeldAndReplugWorks) {
+    store.setBool("momentumScroll", true);
+    engine->start();
+    struct Case {
+        const char* when;
+        std::function<void(FakeMouse&, NodeReader&)> before;
+    };
+    const Case cases[] = {
+        {"mid-click, another button held",
+         [&](FakeMouse& mouse, NodeReader& pointer) {
+             mouse.button(BTN_LEFT, true); // reaches the virtual pointer: held there
+             mouse.button(BTN_RIGHT, true);
+             collect(pointer, [](const auto& f) { return !f.empty(); });
+             EXPECT_EQ(pointer.keysDown(), std::vector<int>{BTN_LEFT});
+         }},
+        {"mid-drag",
+         [&](FakeMouse& mouse, NodeReader& pointer) {
+             mouse.button(BTN_RIGHT, true);
+             for (int i = 0; i < 6; ++i)
+                 mouse.move(0, 3);
+             collect(pointer, [](const auto& f) { return sumOf(f, EV_REL, REL_WHEEL_HI_RES); });
+             EXPECT_EQ(state(), GrabScrollManager::State::scrolling);
+         }},
+        {"mid-glide",
+         [&](FakeMouse& mouse, NodeReader&) {
+             mouse.button(BTN_RIGHT, true);
+             for (int i = 0; i < 10; ++i)
+                 mouse.move(0, 10);
+             mouse.button(BTN_RIGHT, false);
+             EXPECT_TRUE(
+                 pumpUntil([&] { return onInput([&] { return engine->isMomentumRunning(); }); }));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.when);
+        auto mouse = plug();
+        const std::string phys = mouse->phys();
+        NodeReader pointer(waitForPointer(*mouse));
+        ASSERT_TRUE(pointer.isOpen());
+        c.before(*mouse, pointer);
+        mouse->unplug();
+        const auto frames = collect(pointer, [&](const auto&) { return pointer.gone(); });
         EXPECT_TRUE(pointer.gone()) << "the virtual pointer outlived its mouse";
         EXPECT_TRUE(nodeWithPhys("quillmere/" + phys).empty());
         EXPECT_TRUE(grabbedNodes().empty());
-        // Every button the virtual pointer had pressed was released.
         EXPECT_TRUE(buttonsLeftDown(frames).empty()) << describe(frames);
-    }
-    // Plugs the mouse in again and checks that it is taken over and works.
-    void expectReplugWorks(const std::string& tag) {
+        // A glide runs out by itself, to nowhere; the gesture ended with the mouse.
+        EXPECT_TRUE(pumpUntil([&] { return !onInput([&] { return engine->isMomentumRunning(); }); },
+                              10000ms));
+        EXPECT_EQ(state(), GrabScrollManager::State::idle);
+
         const auto plugged = Clock::now();
-        auto again = plug(tag);
-        NodeReader pointer(waitForPointer(*again));
-        ASSERT_TRUE(pointer.isOpen()) << "the re-plugged mouse was not taken over";
-        const auto took =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - plugged).count();
-        RecordProperty("regrab_ms", std::to_string(took));
-        std::cout << "re-plugged mouse taken over after " << took << " ms\n";
+        auto again = plug();
+        NodeReader again_pointer(waitForPointer(*again));
+        ASSERT_TRUE(again_pointer.isOpen()) << "the re-plugged mouse was not taken over";
+        std::cout
+            << "re-plugged mouse taken over after "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - plugged).count()
+            << " ms\n";
         again->button(BTN_RIGHT, true);
         again->button(BTN_RIGHT, false);
-        const auto frames = collect(pointer, [](const auto& f) { return f.size() >= 2; });
-        EXPECT_EQ(valuesOf(frames, EV_KEY, BTN_RIGHT), (std::vector<int>{1, 0}))
-            << "a click after the re-plug " << describe(frames);
+        EXPECT_EQ(valuesOf(drain(*again, again_pointer), EV_KEY, BTN_RIGHT),
+                  (std::vector<int>{1, 0}));
     }
-};
-
-TEST_F(UnplugTest, MidClickWithAnotherButtonHeld) {
-    engine->start();
-    auto mouse = plug();
-    NodeReader pointer(waitForPointer(*mouse));
-    ASSERT_TRUE(pointer.isOpen());
-    mouse->button(BTN_LEFT, true); // reaches the virtual pointer: held there
-    mouse->button(BTN_RIGHT, true);
-    collect(pointer, [](const auto& f) { return !f.empty(); });
-    ASSERT_EQ(pointer.keysDown(), std::vector<int>{BTN_LEFT});
-    const std::string phys = mouse->phys();
-    mouse->unplug();
-    expectCleanUnplug(pointer, phys);
-    expectReplugWorks("mouse");
-}
-
-TEST_F(UnplugTest, MidDrag) {
-    engine->start();
-    auto mouse = plug();
-    NodeReader pointer(waitForPointer(*mouse));
-    ASSERT_TRUE(pointer.isOpen());
-    mouse->button(BTN_RIGHT, true);
-    for (int i = 0; i < 6; ++i)
-        mouse->move(0, 3);
-    collect(pointer, [](const auto& f) { return !valuesOf(f, EV_REL, REL_WHEEL_HI_RES).empty(); });
-    ASSERT_EQ(state(), GrabScrollManager::State::scrolling);
-    const std::string phys = mouse->phys();
-    mouse->unplug();
-    expectCleanUnplug(pointer, phys);
-    expectReplugWorks("mouse");
-}
-
-TEST_F(UnplugTest, MidMomentum) {
-    store.setBool("momentumScroll", true);
-    engine->start();
-    auto mouse = plug();
-    NodeReader pointer(waitForPointer(*mouse));
-    ASSERT_TRUE(pointer.isOpen());
-    mouse->button(BTN_RIGHT, true);
-    for (int i = 0; i < 10; ++i)
-        mouse->move(0, 10);
-    mouse->button(BTN_RIGHT, false);
-    // Wait for the glide to be under way, then pull the plug.
-    pumpUntil([&] { return onInput([&] { return engine->isMomentumRunning(); }); });
-    pumpFor(100ms);
-    ASSERT_TRUE(onInput([&] { return engine->isMomentumRunning(); }));
-    const std::string phys = mouse->phys();
-    mouse->unplug();
-    expectCleanUnplug(pointer, phys);
-    // The glide runs out by itself; its events have nowhere to go.
-    EXPECT_TRUE(
-        pumpUntil([&] { return !onInput([&] { return engine->isMomentumRunning(); }); }, 10000ms));
-    expectReplugWorks("mouse");
 }
 
 TEST_F(InputLayerTest, SwitchingOffMidPressLetsTheReleaseReachTheDesktop) {

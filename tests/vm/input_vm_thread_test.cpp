@@ -25,7 +25,7 @@ struct SideBySide {
     SideBySide() {
         pinToCpu(1);
         host = std::make_unique<ChildProcess>(std::vector<std::string>{hostProgram});
-        plain = startPlainForwarder(waitForNode("stream/plain", 5s), "stream/plain-out");
+        plain = startPlainForwarder(plainMouse.node(), "stream/plain-out");
         pinToCpu(0);
         layerOut = openOutput("quillmere/stream/layer");
         plainOut = openOutput("stream/plain-out");
@@ -33,7 +33,7 @@ struct SideBySide {
     ~SideBySide() {
         ::kill(plain, SIGKILL);
         waitpid(plain, nullptr, 0);
-        for (int fd : {layerMouse, plainMouse, layerOut, plainOut})
+        for (int fd : {layerOut, plainOut})
             ::close(fd);
     }
     static int openOutput(const std::string& phys) {
@@ -41,8 +41,9 @@ struct SideBySide {
         return node.empty() ? -1 : ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     }
 
-    int layerMouse = makeStreamMouse("stream layer mouse", "stream/layer", true);
-    int plainMouse = makeStreamMouse("stream plain mouse", "stream/plain", false);
+    FakeMouse layerMouse{"stream layer mouse", "stream/layer"};
+    FakeMouse plainMouse{"stream plain mouse", "stream/plain",
+                         MouseShape::without(&MouseShape::rightButton)};
     std::unique_ptr<ChildProcess> host;
     pid_t plain = -1;
     int layerOut = -1;
@@ -75,13 +76,13 @@ TEST(InterfaceBlockedTest, EveryFrameStillPassesInOrderAndAtOnce) {
         // each of those the layer must too.
         int counted = 0;
         for (int attempt = 1; attempt <= 4 && counted < 2; ++attempt) {
-            const auto results =
-                streamNumbered({{rig.layerMouse, rig.layerOut}, {rig.plainMouse, rig.plainOut}},
-                               1000, 2.0, [&](long frame) {
-                                   if (frame == c.atFrame)
-                                       rig.host->send("block " + std::to_string(c.blockMs));
-                                   return true;
-                               });
+            const auto results = streamNumbered(
+                {{rig.layerMouse.fd(), rig.layerOut}, {rig.plainMouse.fd(), rig.plainOut}}, 1000,
+                2.0, [&](long frame) {
+                    if (frame == c.atFrame)
+                        rig.host->send("block " + std::to_string(c.blockMs));
+                    return true;
+                });
             const StreamResult& layer = results[0];
             const StreamResult& plain = results[1];
             std::cout << "main thread blocked " << c.blockMs << " ms, attempt " << attempt << ":\n";
