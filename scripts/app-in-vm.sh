@@ -8,9 +8,10 @@ cd "$(dirname "$0")/.."
 mode=${1:?usage: scripts/app-in-vm.sh measure|screenshots}
 cmake --build build --target quillmere >/dev/null
 (cd build && cpack -G DEB -B "$PWD/package" >/dev/null)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/CMakeCache.txt)
 out=$(mktemp)
 tests/vm/run-vm.sh --cache build/vm-cache --timeout 900 --mem 1024 -- \
-    tests/appvm/desktop-in-vm.sh "$PWD/build/package/quillmere_1.0.2_amd64.deb" "$PWD" "$mode" | tee "$out" |
+    tests/appvm/desktop-in-vm.sh "$PWD/build/package/quillmere_${version}_amd64.deb" "$PWD" "$mode" | tee "$out" |
     grep -v '^@@PNG\|^@@END\|^[A-Za-z0-9+/=]\{200,\}$' || true
 if [ "$mode" = screenshots ]; then
     python3 - "$out" docs/screenshots <<'PY'
