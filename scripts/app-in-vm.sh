@@ -11,7 +11,8 @@ cd "$(dirname "$0")/.."
 mode=${1:?usage: scripts/app-in-vm.sh measure|screenshots|load [DEB]}
 cmake --build build --target quillmere app_load_probe >/dev/null
 (cd build && cpack -G DEB -B "$PWD/package" >/dev/null)
-deb=$(readlink -f "${2:-build/package/quillmere_1.0.2_amd64.deb}")
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/CMakeCache.txt)
+deb=$(readlink -f "${2:-build/package/quillmere_${version}_amd64.deb}")
 out=$(mktemp)
 tests/vm/run-vm.sh --cache build/vm-cache --timeout 900 --mem 1024 -- \
     tests/appvm/desktop-in-vm.sh "$deb" "$PWD" "$mode" "$PWD/build/tests/vm/app_load_probe" | tee "$out" |

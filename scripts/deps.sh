@@ -7,7 +7,8 @@ build=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-svg-dev libevdev-dev li
 runtime=(libqt6svg6 libqt6network6)
 tests=(googletest libgtest-dev libgmock-dev libbenchmark-dev openssl file dpkg-dev
        dbus fonts-noto-core fonts-noto-cjk acl
-       qemu-system-x86 busybox-static cpio udev kmod libinput-tools xvfb xauth)
+       qemu-system-x86 busybox-static cpio udev kmod libinput-tools xvfb xauth
+       lintian appstream desktop-file-utils)
 
 want=("${build[@]}" "${runtime[@]}")
 if [ "${1:-run}" = test ]; then

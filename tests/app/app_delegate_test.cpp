@@ -1,5 +1,6 @@
 // Start-up after the permission: engine, tray menu, launch report,
 // heartbeat, silent update check ten seconds later; stop at termination.
+#include "AppInfo.h"
 #include "app/AccessibilityHelper.h"
 #include "app/AppDelegate.h"
 #include "engine/GrabScrollManager.h"
@@ -97,7 +98,7 @@ TEST_F(AppDelegateTest, NothingHappensUntilAccessThenEverythingInOrder) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return requests.size() == 2; }, 12000));
     EXPECT_GE(sinceGrant.elapsed(), 9900);
     EXPECT_EQ(requests[1].path(), "/checkUpdate/");
-    EXPECT_EQ(requests[1].query(), "v=1.0.2");
+    EXPECT_EQ(requests[1].query(), QStringLiteral("v=") + AppInfo::version);
 
     delegate.applicationWillTerminate();
     EXPECT_FALSE(GrabScrollManager::shared().hasEventTap());

@@ -1,3 +1,4 @@
+#include "AppInfo.h"
 #include "NetFixture.h"
 #include "net/UpdateChecker.h"
 
@@ -8,6 +9,8 @@ namespace {
 
 const QByteArray noUpdate = R"({"updateAvailable":false,"latestVersion":"1.0.2"})";
 const QByteArray update = R"({"updateAvailable":true,"latestVersion":"1.1.0"})";
+// Every check names the running version.
+const QByteArray versionQuery = QByteArray("?v=") + AppInfo::version;
 
 ScriptedReply json(const QByteArray& body, int status = 200) {
     return {status, body, {{"Content-Type", "application/json"}}, ScriptedReply::Mode::complete};
@@ -28,7 +31,7 @@ TEST_F(UpdateCheckerTest, AsksTheEndpointWithTheRunningVersion) {
     check(json(noUpdate), false);
     ASSERT_EQ(updateServer->requests().size(), 1);
     EXPECT_EQ(updateServer->requests()[0].method, "GET");
-    EXPECT_EQ(updateServer->requests()[0].target, "/checkUpdate/?v=1.0.2");
+    EXPECT_EQ(updateServer->requests()[0].target, "/checkUpdate/" + versionQuery);
 
     // Without a test origin the gate sees the shipped address and refuses it.
     hooks.updateOrigin = QUrl();
@@ -38,7 +41,8 @@ TEST_F(UpdateCheckerTest, AsksTheEndpointWithTheRunningVersion) {
     };
     applyHooks();
     UpdateChecker::checkForUpdate();
-    EXPECT_EQ(requested.last().toString(), "https://quillmere.app/checkUpdate/?v=1.0.2");
+    EXPECT_EQ(requested.last().toString(),
+              QString::fromLatin1("https://quillmere.app/checkUpdate/" + versionQuery));
 }
 
 TEST_F(UpdateCheckerTest, NoUpdateIsReportedOnlyWhenTheUserAsked) {

@@ -7,9 +7,10 @@
 #
 # The VM sees the host's root file system read-only (9p) under a writable
 # tmpfs layer, so host binaries and libraries run unchanged, and the current
-# directory is the same path as on the host. systemd-udevd runs before the
-# command, as on a desktop, so mice are marked ID_INPUT_MOUSE and hot-plug
-# events are sent. Output of the command appears on standard output.
+# directory is the same path as on the host, wherever it lies (/tmp too).
+# systemd-udevd runs before the command, as on a desktop, so mice are marked
+# ID_INPUT_MOUSE and hot-plug events are sent. Output of the command appears
+# on standard output.
 #
 # --usb-mouse gives the VM qemu's emulated USB mouse (served by the kernel's
 # own HID driver, as a real one is) and runs DRIVER on this side with the
@@ -84,9 +85,20 @@ busybox mount -t tmpfs -o mode=0755 layer /layer
 busybox mkdir -p /layer/upper /layer/work
 busybox mount -t overlay -o lowerdir=/host,upperdir=/layer/upper,workdir=/layer/work root /root ||
     report "125 cannot mount the overlay"
+# A fresh /tmp and /run would hide a working directory below them (a checkout
+# in /tmp): its top folder is moved aside and put back on the new tmpfs.
+workdir=$(busybox cat /job/workdir)
 for fs in "devtmpfs /dev" "proc /proc" "sysfs /sys" "tmpfs /tmp" "tmpfs /run"; do
     set -- $fs
+    keep=
+    case $workdir in "$2"/?*) rest=${workdir#"$2"/}; keep=$2/${rest%%/*} ;; esac
+    if [ -n "$keep" ]; then
+        busybox mkdir -p /kept && busybox mount -o bind "/root$keep" /kept || report "125 cannot keep $keep"
+    fi
     busybox mount -t "$1" "$1" "/root$2" || report "125 cannot mount $2"
+    if [ -n "$keep" ]; then
+        busybox mkdir -p "/root$keep" && busybox mount -o move /kept "/root$keep" || report "125 cannot keep $keep"
+    fi
 done
 busybox mkdir -p /root/dev/pts /root/dev/shm /root/run/qm-vm
 busybox mount -t devpts devpts /root/dev/pts
@@ -137,8 +149,15 @@ build_base() {
     }
     write_init >"$dir/init"
     chmod 755 "$dir/init"
-    (cd "$dir" && find . | cpio -o -H newc --quiet | gzip -1) >"$BASE.part"
-    mv "$BASE.part" "$BASE"
+    # Several runs may build it at once: each writes its own file and renames
+    # it into place, so no run ever reads a half-written one.
+    local part
+    part=$(mktemp "$BASE.XXXXXX")
+    (cd "$dir" && find . | cpio -o -H newc --quiet | gzip -1) >"$part" && chmod 644 "$part" &&
+        mv -f "$part" "$BASE" || {
+        rm -rf "$dir" "$part"
+        return 1
+    }
     rm -rf "$dir"
 }
 [ -s "$BASE" ] || build_base || fail "cannot build the initramfs"
