@@ -6,6 +6,7 @@
 #include "SingleInstance.h"
 #include "engine/GrabScrollManager.h"
 #include "engine/ScrollConfig.h"
+#include "platform/HandednessWatcher.h"
 #include "platform/JsonSettingsStore.h"
 #include "platform/QuitSignals.h"
 #include "platform/Realtime.h"
@@ -37,6 +38,16 @@ int main(int argc, char** argv) {
     input::InputThread input;
     Realtime::request(input.threadId());
     GrabScrollManager::installShared(input.services(), input.timers(), &input.loop());
+    // The desktop's handedness decides the gesture button; the input thread
+    // gets the first answer and every change.
+    HandednessSources desktop;
+    desktop.x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    HandednessWatcher handedness(desktop);
+    const auto forward = [&input](const input::Handedness& h) {
+        input.loop().post([&input, h] { input.services().setHandedness(h); });
+    };
+    forward(handedness.current());
+    QObject::connect(&handedness, &HandednessWatcher::changed, forward);
 
     AppDelegate delegate;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
