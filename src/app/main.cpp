@@ -40,9 +40,9 @@ int main(int argc, char** argv) {
     GrabScrollManager::installShared(input.services(), input.timers(), &input.loop());
     // The desktop's handedness decides the gesture button; the input thread
     // gets the first answer and every change.
-    HandednessSources desktop;
-    desktop.x11 = QGuiApplication::platformName() == QLatin1String("xcb");
-    HandednessWatcher handedness(desktop);
+    HandednessSources sources;
+    sources.x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    HandednessWatcher handedness(sources);
     const auto forward = [&input](const input::Handedness& h) {
         input.loop().post([&input, h] { input.services().setHandedness(h); });
     };
