@@ -6,10 +6,10 @@
 #include "SingleInstance.h"
 #include "engine/GrabScrollManager.h"
 #include "engine/ScrollConfig.h"
-#include "platform/HandednessWatcher.h"
 #include "platform/JsonSettingsStore.h"
 #include "platform/QuitSignals.h"
 #include "platform/Realtime.h"
+#include "platform/handedness/HandednessWatcher.h"
 #include "platform/input/InputThread.h"
 
 #include <QApplication>

@@ -5,8 +5,8 @@
 #include <gio/gio.h> // before Qt: GIO names a struct field "signals"
 #include <xcb/xcb.h>
 
-#include "platform/GnomeHandedness.h"
-#include "platform/HandednessWatcher.h"
+#include "platform/handedness/GnomeHandedness.h"
+#include "platform/handedness/HandednessWatcher.h"
 #include "support/LogCapture.h"
 
 #include <QDir>
