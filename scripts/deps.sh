@@ -3,12 +3,13 @@
 # Usage: scripts/deps.sh run|test
 set -euo pipefail
 
-build=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-svg-dev libevdev-dev libudev-dev)
+build=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-svg-dev libevdev-dev libudev-dev
+       libglib2.0-dev libxcb1-dev)
 runtime=(libqt6svg6 libqt6network6)
 tests=(googletest libgtest-dev libgmock-dev libbenchmark-dev openssl file dpkg-dev
        dbus fonts-noto-core fonts-noto-cjk acl
        qemu-system-x86 busybox-static cpio udev kmod libinput-tools xvfb xauth
-       lintian appstream desktop-file-utils)
+       lintian appstream desktop-file-utils gsettings-desktop-schemas)
 
 want=("${build[@]}" "${runtime[@]}")
 if [ "${1:-run}" = test ]; then

@@ -11,6 +11,7 @@
 #include "platform/QuitSignals.h"
 #include "platform/Realtime.h"
 #include "platform/SessionWatcher.h"
+#include "platform/handedness/HandednessWatcher.h"
 #include "platform/input/InputThread.h"
 
 #include <QApplication>
@@ -44,6 +45,16 @@ int main(int argc, char** argv) {
     QObject::connect(&session, &SessionWatcher::activeChanged, &session, [&input](bool active) {
         input.loop().post([&input, active] { input.services().setSessionActive(active); });
     });
+    // The desktop's handedness decides the gesture button; the input thread
+    // gets the first answer and every change.
+    HandednessSources sources;
+    sources.x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    HandednessWatcher handedness(sources);
+    const auto forward = [&input](const input::Handedness& h) {
+        input.loop().post([&input, h] { input.services().setHandedness(h); });
+    };
+    forward(handedness.current());
+    QObject::connect(&handedness, &HandednessWatcher::changed, forward);
 
     UpdateChecker::setAlerts(Wiring::updateAlerts());
     AppDelegate delegate;

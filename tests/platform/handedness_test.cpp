@@ -1,0 +1,277 @@
+// The desktop's handedness: which desktop's answer counts, kcminputrc read as
+// KDE reads it, and GNOME's setting, KDE's file and the X pointer mapping
+// followed while they change. GSettings runs on its memory backend here
+// (main.cpp), with the schema that gsettings-desktop-schemas installs.
+#include <gio/gio.h> // before Qt: GIO names a struct field "signals"
+#include <xcb/xcb.h>
+
+#include "platform/handedness/GnomeHandedness.h"
+#include "platform/handedness/HandednessWatcher.h"
+#include "support/LogCapture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace quillmere::testing {
+namespace {
+
+using input::Handedness;
+
+bool writeFile(const QString& path, const char* text) {
+    QSaveFile file(path); // replaced by rename, as KConfig saves
+    return file.open(QIODevice::WriteOnly) && file.write(text) >= 0 && file.commit();
+}
+
+TEST(Handedness, OnlyTheRunningDesktopsSettingCounts) {
+    KdeMouseSettings kde;
+    kde.perDevice = {{"1133:49271:Mouse", true}, {"1:2:Other", false}};
+    kde.x11 = true;
+    KdeMouseSettings kwinDefaultLeft;
+    kwinDefaultLeft.waylandDefault = true;
+    const KdeMouseSettings none;
+    struct Case {
+        const char* desktop;
+        bool onX11;
+        bool gnome;
+        const KdeMouseSettings& kde;
+        bool x11Swapped;
+        Handedness expected;
+    };
+    const Case cases[] = {
+        {"ubuntu:GNOME", false, true, kde, false, {true, {}}},
+        {"GNOME", true, false, kde, false, {false, {}}},
+        {"KDE", false, true, kde, false, {false, kde.perDevice}},
+        {"KDE", false, false, kwinDefaultLeft, false, {true, {}}},
+        {"KDE", true, false, kde, false, {true, {}}},
+        {"", false, true, kde, false, {true, kde.perDevice}},
+        {"sway", true, false, none, true, {true, {}}},
+        {"GNOME", true, true, none, true, {true, {}}}, // ORed: both set is still left
+    };
+    for (const Case& c : cases) {
+        const Handedness got = combineHandedness(desktopKind(QString::fromLatin1(c.desktop)),
+                                                 c.onX11, c.gnome, c.kde, c.x11Swapped);
+        EXPECT_EQ(got, c.expected) << c.desktop << (c.onX11 ? " on X11" : " on Wayland");
+    }
+}
+
+TEST(Handedness, ReadsKcminputrcAsKdeDoes) {
+    const char* const missing = nullptr;
+    const char* const unreadable = "";
+    struct Case {
+        const char* text;
+        Handedness wayland;
+        Handedness x11;
+        bool logged;
+    };
+    const Case cases[] = {
+        {"[Libinput][1133][49271][Logitech USB Optical Mouse]\nLeftHanded=true\n\n"
+         "[Libinput][1241][41063][Other Mouse]\nLeftHanded=false\nPointerAcceleration=0.2\n",
+         {false,
+          {{"1133:49271:Logitech USB Optical Mouse", true}, {"1241:41063:Other Mouse", false}}},
+         {false, {}},
+         false},
+        // KWin's default, an immutable entry, an escaped name, a deleted key,
+        // a localised key and a number KWin never writes.
+        {"# written by hand\n[Libinput][Defaults][Pointer]\nLeftHanded[$i]=true\n"
+         "[Libinput][1133][49271][A\\x5dB]\n LeftHanded = false \n"
+         "[Libinput][2][3][Gone]\nLeftHanded=true\nLeftHanded[$d]\n"
+         "[Libinput][4][5][Localised]\nLeftHanded[de]=true\n[Libinput][06][7][Zero]\nLeftHanded="
+         "true\n",
+         {true, {{"1133:49271:A]B", false}}},
+         {false, {}},
+         false},
+        {"[Mouse]\ncursorTheme=breeze\nXLbInptLeftHanded=true\n", {false, {}}, {true, {}}, false},
+        {"[Mouse]\nMouseButtonMapping=LeftHanded\n", {false, {}}, {true, {}}, false},
+        {"[Mouse]\nMouseButtonMapping=Both\n[Libinput][1][2][M]\nLeftHanded=maybe\n[Libinput\n"
+         "\x7f\x01garbage\n",
+         {false, {{"1:2:M", false}}},
+         {false, {}},
+         true},
+        {missing, {false, {}}, {false, {}}, true},
+        {unreadable, {false, {}}, {false, {}}, true},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir home;
+        const QString path = home.path() + QStringLiteral("/kcminputrc");
+        if (c.text == unreadable) {
+            ASSERT_TRUE(QDir().mkdir(path)); // a folder where the file should be
+        } else if (c.text) {
+            ASSERT_TRUE(writeFile(path, c.text));
+        }
+        LogCapture log;
+        const KdeHandedness kde(home.path(), {});
+        const char* shown = c.text ? c.text : "(missing)";
+        EXPECT_EQ(combineHandedness(DesktopKind::kde, false, false, kde.settings(), false),
+                  c.wayland)
+            << shown;
+        EXPECT_EQ(combineHandedness(DesktopKind::kde, true, false, kde.settings(), false), c.x11)
+            << shown;
+        EXPECT_EQ(log.lines.size(), c.logged ? 1u : 0u) << shown;
+    }
+}
+
+// Records what the watcher reports, and waits for it.
+class Reports {
+public:
+    explicit Reports(HandednessWatcher& watcher) {
+        QObject::connect(&watcher, &HandednessWatcher::changed, &watcher,
+                         [this](const Handedness& h) { seen.push_back(h); });
+    }
+    bool waitFor(std::size_t count) {
+        return QTest::qWaitFor([&] { return seen.size() >= count; }, 5000);
+    }
+    std::vector<Handedness> seen;
+};
+
+TEST(Handedness, FollowsKcminputrcAcrossRewritesAndRemoval) {
+    QTemporaryDir home;
+    const QString path = home.path() + QStringLiteral("/kcminputrc");
+    const auto file = [](bool left) {
+        return left ? "[Libinput][1133][49271][Mouse]\nLeftHanded=true\n"
+                    : "[Libinput][1133][49271][Mouse]\nLeftHanded=false\n";
+    };
+    ASSERT_TRUE(writeFile(path, file(true)));
+    HandednessSources sources;
+    sources.desktop = QStringLiteral("KDE");
+    sources.configHome = home.path();
+    LogCapture log;
+    HandednessWatcher watcher(sources);
+    const Handedness left{false, {{"1133:49271:Mouse", true}}};
+    const Handedness right{false, {{"1133:49271:Mouse", false}}};
+    EXPECT_EQ(watcher.current(), left);
+
+    Reports reports(watcher);
+    ASSERT_TRUE(writeFile(path, file(false)));
+    ASSERT_TRUE(reports.waitFor(1));
+    ASSERT_TRUE(writeFile(path, file(true))); // the watch survived the first rename
+    ASSERT_TRUE(reports.waitFor(2));
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(reports.waitFor(3));
+    ASSERT_TRUE(writeFile(path, file(true))); // a new file: only the folder's watch sees it
+    ASSERT_TRUE(reports.waitFor(4));
+    EXPECT_EQ(reports.seen, (std::vector<Handedness>{right, left, Handedness{}, left}));
+    EXPECT_EQ(log.lines.size(), 1u); // the removal
+}
+
+TEST(Handedness, FollowsGnomesLeftHandedWithoutRestart) {
+    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+    GSettingsSchema* schema =
+        source ? g_settings_schema_source_lookup(source, GnomeHandedness::schemaId, TRUE) : nullptr;
+    ASSERT_NE(schema, nullptr) << "gsettings-desktop-schemas is not installed";
+    GSettings* gnome = g_settings_new_full(schema, nullptr, nullptr);
+    g_settings_schema_unref(schema);
+    g_settings_set_boolean(gnome, "left-handed", TRUE);
+
+    HandednessSources sources;
+    sources.desktop = QStringLiteral("GNOME");
+    HandednessWatcher watcher(sources);
+    EXPECT_TRUE(watcher.current().leftHanded);
+    Reports reports(watcher);
+    g_settings_set_boolean(gnome, "left-handed", FALSE);
+    ASSERT_TRUE(reports.waitFor(1));
+    g_settings_set_boolean(gnome, "left-handed", TRUE);
+    ASSERT_TRUE(reports.waitFor(2));
+    EXPECT_EQ(reports.seen, (std::vector<Handedness>{Handedness{}, Handedness{true, {}}}));
+    g_settings_reset(gnome, "left-handed");
+    g_object_unref(gnome);
+
+    // A schema that is not installed reads as right-handed (g_settings_new
+    // would abort on it).
+    LogCapture log;
+    sources.gnomeSchema = "org.quillmere.test.NotInstalled";
+    const HandednessWatcher without(sources);
+    EXPECT_EQ(without.current(), Handedness{});
+    EXPECT_EQ(log.lines.size(), 1u);
+}
+
+// An X server of the test's own; display() is empty when Xvfb is missing.
+class Xvfb {
+public:
+    Xvfb() {
+        const QString program = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (program.isEmpty())
+            return;
+        // -displayfd: the server takes a free display and names it when ready.
+        server_.start(program, {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        for (int i = 0;
+             i < 100 && server_.state() != QProcess::NotRunning && !server_.canReadLine(); ++i)
+            server_.waitForReadyRead(100);
+        const QByteArray number = server_.readLine().trimmed();
+        if (!number.isEmpty())
+            display_ = ':' + number;
+    }
+    ~Xvfb() {
+        server_.terminate();
+        server_.waitForFinished(5000);
+    }
+    const QByteArray& display() const { return display_; }
+
+private:
+    QProcess server_;
+    QByteArray display_;
+};
+
+// Swaps buttons 1 and 3 of the core pointer, as xmodmap -e 'pointer = 3 2 1'.
+bool setSwapped(xcb_connection_t* x, bool swapped) {
+    xcb_get_pointer_mapping_reply_t* current =
+        xcb_get_pointer_mapping_reply(x, xcb_get_pointer_mapping(x), nullptr);
+    if (!current || xcb_get_pointer_mapping_map_length(current) < 3) {
+        std::free(current);
+        return false;
+    }
+    std::vector<std::uint8_t> map(xcb_get_pointer_mapping_map(current),
+                                  xcb_get_pointer_mapping_map(current) +
+                                      xcb_get_pointer_mapping_map_length(current));
+    std::free(current);
+    map[0] = swapped ? 3 : 1;
+    map[2] = swapped ? 1 : 3;
+    xcb_set_pointer_mapping_reply_t* set = xcb_set_pointer_mapping_reply(
+        x, xcb_set_pointer_mapping(x, static_cast<std::uint8_t>(map.size()), map.data()), nullptr);
+    const bool ok = set && set->status == XCB_MAPPING_STATUS_SUCCESS;
+    std::free(set);
+    return ok;
+}
+
+TEST(Handedness, FollowsTheXPointerMapping) {
+    Xvfb server;
+    if (server.display().isEmpty())
+        GTEST_SKIP() << "no Xvfb";
+    xcb_connection_t* x = xcb_connect(server.display().constData(), nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(x));
+    ASSERT_TRUE(setSwapped(x, true));
+
+    HandednessSources sources;
+    sources.desktop = QStringLiteral("GNOME"); // left-handed false on the memory backend
+    sources.x11 = true;
+    sources.x11Display = server.display();
+    HandednessWatcher watcher(sources);
+    EXPECT_TRUE(watcher.current().leftHanded);
+    Reports reports(watcher);
+    ASSERT_TRUE(setSwapped(x, false));
+    ASSERT_TRUE(reports.waitFor(1));
+    ASSERT_TRUE(setSwapped(x, true));
+    ASSERT_TRUE(reports.waitFor(2));
+    EXPECT_EQ(reports.seen, (std::vector<Handedness>{Handedness{}, Handedness{true, {}}}));
+    xcb_disconnect(x);
+
+    // A display that cannot be reached reads as unswapped.
+    LogCapture log;
+    sources.x11Display = QByteArrayLiteral(":4095");
+    const HandednessWatcher unreachable(sources);
+    EXPECT_EQ(unreachable.current(), Handedness{});
+    EXPECT_EQ(log.lines.size(), 1u);
+}
+
+} // namespace
+} // namespace quillmere::testing
