@@ -75,7 +75,7 @@ TEST(InterfaceBlockedTest, EveryFrameStillPassesInOrderAndAtOnce) {
         // attempt counts where the plain forwarder kept every frame; in
         // each of those the layer must too.
         int counted = 0;
-        for (int attempt = 1; attempt <= 4 && counted < 2; ++attempt) {
+        for (int attempt = 1; attempt <= 6 && counted < 2; ++attempt) {
             const auto results = streamNumbered(
                 {{rig.layerMouse.fd(), rig.layerOut}, {rig.plainMouse.fd(), rig.plainOut}}, 1000,
                 2.0, [&](long frame) {
