@@ -54,6 +54,7 @@ void readNumbered(int output, long frames, const Stamps& writtenAt, Clock::time_
     input_event buffer[512];
     int x = 0;
     int y = 0;
+    bool skipping = false;
     for (;;) {
         if (poll(&ready, 1, 500) <= 0) {
             if (writerDone)
@@ -67,7 +68,12 @@ void readNumbered(int output, long frames, const Stamps& writtenAt, Clock::time_
         for (long k = 0; k < got / static_cast<long>(sizeof(input_event)); ++k) {
             const input_event& ev = buffer[k];
             if (ev.type == EV_SYN && ev.code == SYN_DROPPED) {
+                // What follows up to the next SYN_REPORT is part of a frame
+                // the kernel cut: it counts as nothing.
                 ++result.synDropped;
+                skipping = true;
+            } else if (skipping) {
+                skipping = !(ev.type == EV_SYN && ev.code == SYN_REPORT);
                 x = y = 0;
             } else if (ev.type == EV_REL) {
                 (ev.code == REL_X ? x : y) = ev.value;
