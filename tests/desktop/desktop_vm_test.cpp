@@ -1,0 +1,635 @@
+// The installed application on a real display server (DESKTOP_SERVER: x11
+// or sway), judged by real clients: a Qt QTextEdit that also records every
+// wheel and context-menu event (desktop_probe), a GTK 3 text view, and on
+// sway the waybar tray. The tests run in order and share one session: first
+// without Quillmere, then with it, then the tray, then a crash of the server.
+// Figures for the README's table are printed as "@@ROW server client key value".
+//   desktop_vm_test --probe=PATH --gtk=PATH [gtest options]
+#include "DesktopSession.h"
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <signal.h>
+
+namespace quillmere::desktoptest {
+namespace {
+
+using vmtest::Frame;
+using vmtest::NodeReader;
+using vmtest::pumpFor;
+using vmtest::pumpUntil;
+
+std::string probeProgram;
+std::string gtkProgram;
+
+// A client window and the screen point over its document.
+struct Client {
+    const char* name;
+    std::unique_ptr<UserProcess> app;
+    int x;
+    int y;
+    int rightButton; // how the toolkit numbers the right button
+};
+
+struct Figures {
+    int moveX = 0, moveY = 0, selected = -1, menus = -1;
+};
+
+void row(const Client& client, const std::string& key, long long value) {
+    std::printf("@@ROW %s %s %s %lld\n", server().c_str(), client.name, key.c_str(), value);
+    std::fflush(stdout);
+}
+
+std::pair<long long, long long> percentiles(std::vector<long long> samples) {
+    if (samples.empty())
+        return {-1, -1};
+    std::sort(samples.begin(), samples.end());
+    const auto at = [&](double q) {
+        return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * samples.size()))];
+    };
+    return {at(0.5), at(0.99)};
+}
+
+std::string settingsFor(int speed, bool reverse = true) {
+    return "\"scrollSpeed\": " + std::to_string(speed) +
+           ", \"reverseScroll\": " + (reverse ? "true" : "false");
+}
+
+// The session the tests share, in the order they run.
+FakeMouse* mouse = nullptr;
+Pointer* pointer = nullptr;
+Client qt{"qt", nullptr, 256, 420, 2};
+Client gtk{"gtk", nullptr, 768, 420, 3};
+std::map<std::string, Figures> baseline;
+std::unique_ptr<UserProcess> quillmere;
+std::unique_ptr<NodeReader> virtualPointer;
+
+class Desktop : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        mouse = new FakeMouse("Quillmere Desktop Mouse", "usb-desktop/input0");
+        pointer = new Pointer(*mouse);
+        std::system("udevadm settle -t 10");
+        // logind's part at a seat: the session's user gets the tagged nodes.
+        std::system("setfacl -m u:tester:rw /dev/uinput");
+        std::system(("setfacl -m u:tester:rw " + mouse->node()).c_str());
+        startClients();
+    }
+    static void TearDownTestSuite() {
+        for (Client* c : {&qt, &gtk})
+            c->app.reset();
+        quillmere.reset();
+        virtualPointer.reset();
+        delete pointer;
+        delete mouse;
+    }
+
+    static void startClients() {
+        // Left half Qt, right half GTK: placed so on X11, tiled so on sway.
+        qt.app = std::make_unique<UserProcess>("probe", QString::fromStdString(probeProgram),
+                                               QStringList{"0", "0", "512", "768"});
+        ASSERT_TRUE(qt.app->waitFor("ready", 0, 60s)) << qt.app->log();
+        gtk.app = std::make_unique<UserProcess>("gtk", QString::fromStdString(gtkProgram),
+                                                QStringList{"512", "0", "512", "768"});
+        ASSERT_TRUE(gtk.app->waitFor("ready", 0, 60s)) << gtk.app->log();
+    }
+
+    static void startQuillmere() {
+        quillmere = std::make_unique<UserProcess>("quillmere", QStringLiteral("/usr/bin/quillmere"),
+                                                  QStringList{});
+        std::string node;
+        ASSERT_TRUE(pumpUntil(
+            [&] { return !(node = vmtest::nodeWithPhys("quillmere/" + mouse->phys())).empty(); },
+            30s))
+            << quillmere->log();
+        virtualPointer = std::make_unique<NodeReader>(node);
+        // The server has taken the new device once motion through it arrives.
+        ASSERT_TRUE(pumpUntil(
+            [&] {
+                const std::size_t from = qt.app->mark();
+                pointer->moveTo(qt.x, qt.y);
+                return qt.app->waitFor("move", from, 500ms);
+            },
+            30s));
+    }
+
+    // The document back at its start, the pointer over it; the offsets.
+    static std::pair<long long, long long> prepare(Client& c) {
+        const std::size_t from = c.app->mark();
+        c.app->send("reset");
+        EXPECT_TRUE(c.app->waitFor("scroll", from, 5s)) << c.name;
+        const std::size_t moved = c.app->mark();
+        pointer->moveTo(c.x, c.y);
+        EXPECT_TRUE(c.app->waitFor("move", moved, 5s)) << c.name << recent(c);
+        pumpFor(100ms);
+        const Report last = c.app->since(from, "scroll").back();
+        return {last[1], last[2]};
+    }
+
+    static std::string recent(Client& c) {
+        std::string text;
+        const std::vector<Report>& all = c.app->reports();
+        for (std::size_t i = all.size() > 12 ? all.size() - 12 : 0; i < all.size(); ++i)
+            text += "\n  " + all[i].line;
+        return text;
+    }
+
+    static Report lastMove(Client& c) {
+        const std::vector<Report> moves = c.app->since(0, "move");
+        return moves.empty() ? Report{} : moves.back();
+    }
+
+    static Figures pointerAndClicks(Client& c) {
+        Figures f;
+        prepare(c);
+        const Report before = lastMove(c);
+        const std::size_t from = c.app->mark();
+        pointer->moveBy(30, 0);
+        pointer->moveBy(0, 20);
+        pointer->moveBy(7, 7);
+        pumpUntil([&] { return lastMove(c)[1] == before[1] + 37; }, 3s);
+        pumpFor(200ms);
+        f.moveX = static_cast<int>(lastMove(c)[1] - before[1]);
+        f.moveY = static_cast<int>(lastMove(c)[2] - before[2]);
+        EXPECT_FALSE(c.app->since(from, "move").empty()) << c.name;
+
+        // A left drag selects text.
+        prepare(c);
+        pointer->moveTo(c.x - 150, c.y);
+        const std::size_t selecting = c.app->mark();
+        pointer->drag(BTN_LEFT, 200, 0, 10, 15ms);
+        pumpFor(800ms);
+        const std::vector<Report> selections = c.app->since(selecting, "select");
+        f.selected = selections.empty() ? -1 : static_cast<int>(selections.back()[0]);
+
+        // A right click opens the context menu once, where it was pressed.
+        prepare(c);
+        const Report at = lastMove(c);
+        const std::size_t clicking = c.app->mark();
+        pointer->click(BTN_RIGHT);
+        c.app->waitFor("menu", clicking, 5s);
+        pumpFor(1500ms); // a second menu would come now
+        f.menus = static_cast<int>(c.app->since(clicking, "menu").size());
+        int presses = 0;
+        for (const Report& press : c.app->since(clicking, "press")) {
+            if (press[1] != c.rightButton)
+                continue;
+            ++presses;
+            EXPECT_EQ(press[2], at[1]) << c.name << " pressed away from the pointer";
+            EXPECT_EQ(press[3], at[2]) << c.name;
+        }
+        EXPECT_EQ(presses, 1) << c.name;
+        for (const Report& context : c.app->since(clicking, "context")) {
+            EXPECT_EQ(context[1], at[1]) << c.name << " menu away from the press";
+            EXPECT_EQ(context[2], at[2]) << c.name;
+        }
+        pumpFor(500ms);
+        return f;
+    }
+
+    // Pointer motion one point at a time, each waited for at the client:
+    // from the fake mouse's write to the client's event, in microseconds.
+    static std::pair<long long, long long> latency(Client& c, int samples = 100) {
+        prepare(c);
+        std::vector<long long> taken;
+        for (int i = 0; i < samples; ++i) {
+            const std::size_t from = c.app->mark();
+            const long long written = now();
+            pointer->moveBy(i % 2 == 0 ? 1 : -1, 0);
+            if (c.app->waitFor("move", from, 2s))
+                taken.push_back(c.app->since(from, "move").front().at() - written);
+        }
+        EXPECT_GE(taken.size(), samples * 9u / 10) << c.name << " lost pointer motion";
+        return percentiles(taken);
+    }
+
+    struct Drag {
+        long long startH = 0, startV = 0;
+        long long totalH = 0, totalV = 0; // after the glide
+        long long glideMs = 0;            // release to the last change
+        long postedV = 0, postedH = 0;    // hi-res units out of Quillmere
+        long angleV = 0, angleH = 0;      // what the Qt probe's wheel events add up to
+        int wheelsAfterRelease = 0;
+    };
+
+    static Drag drag(Client& c, int dx, int dy) {
+        Drag d;
+        std::tie(d.startH, d.startV) = prepare(c);
+        std::vector<Frame> frames;
+        virtualPointer->take();
+        const std::size_t from = c.app->mark();
+        const long long released = pointer->drag(BTN_RIGHT, dx, dy);
+        // Over when nothing changed for 0.7 s (the glide included).
+        pumpUntil(
+            [&] {
+                for (Frame& f : virtualPointer->take())
+                    frames.push_back(std::move(f));
+                const std::vector<Report> scrolls = c.app->since(from, "scroll");
+                const long long last = scrolls.empty() ? released : scrolls.back().at();
+                return now() - std::max(last, released) > 700000;
+            },
+            20s);
+        long long lastChange = released;
+        for (const Report& s : c.app->since(from, "scroll")) {
+            lastChange = std::max(lastChange, s.at());
+            d.totalH = s[1] - d.startH;
+            d.totalV = s[2] - d.startV;
+        }
+        d.glideMs = (lastChange - released) / 1000;
+        d.postedV = vmtest::sumOf(frames, EV_REL, REL_WHEEL_HI_RES);
+        d.postedH = vmtest::sumOf(frames, EV_REL, REL_HWHEEL_HI_RES);
+        for (const Report& w : c.app->since(from, "wheel")) {
+            d.angleH += w[1];
+            d.angleV += w[2];
+            d.wheelsAfterRelease += w.at() > released + 300000;
+        }
+        EXPECT_TRUE(vmtest::valuesOf(frames, EV_KEY, BTN_RIGHT).empty()) << "a drag clicked";
+        return d;
+    }
+};
+
+TEST_F(Desktop, WithoutQuillmereTheClientsSeeThePlainMouse) {
+    for (Client* c : {&qt, &gtk}) {
+        const auto [p50, p99] = latency(*c);
+        row(*c, "latency_p50_us_without", p50);
+        row(*c, "latency_p99_us_without", p99);
+        baseline[c->name] = pointerAndClicks(*c);
+        EXPECT_EQ(baseline[c->name].menus, 1) << c->name;
+        EXPECT_GT(baseline[c->name].selected, 0) << c->name;
+    }
+}
+
+TEST_F(Desktop, WithQuillmereMotionSelectionAndRightClicksAreUnchanged) {
+    writeSettings(settingsFor(3));
+    startQuillmere();
+    ASSERT_TRUE(quillmere->running()) << quillmere->log();
+    if (onSway()) {
+        // The tray host comes 5 s after Quillmere, as a slow panel at login.
+        pumpFor(5s);
+        std::system((std::string(std::getenv("DESKTOP_SCRIPT")) + " tray").c_str());
+    }
+    for (Client* c : {&qt, &gtk}) {
+        const auto [p50, p99] = latency(*c);
+        row(*c, "latency_p50_us_with", p50);
+        row(*c, "latency_p99_us_with", p99);
+        const Figures with = pointerAndClicks(*c);
+        const Figures& without = baseline[c->name];
+        EXPECT_EQ(with.moveX, without.moveX) << c->name;
+        EXPECT_EQ(with.moveY, without.moveY) << c->name;
+        EXPECT_EQ(with.selected, without.selected) << c->name;
+        EXPECT_EQ(with.menus, 1) << c->name << ": context menus for one right click";
+        row(*c, "context_menus_per_click", with.menus);
+    }
+}
+
+TEST_F(Desktop, RightDragsScrollAtEachSpeedAndGlide) {
+    for (int speed : {1, 3, 10}) {
+        const std::string s = "_speed" + std::to_string(speed);
+        // The drag alone first, then the same drag with its glide.
+        writeSettings(settingsFor(speed) + ", \"momentumScroll\": false");
+        for (Client* c : {&qt, &gtk}) {
+            const Drag d = drag(*c, 0, 100);
+            row(*c, "drag_px" + s, -d.totalV);
+            EXPECT_LT(d.totalV, 0) << c->name << " at speed " << speed;
+        }
+        writeSettings(settingsFor(speed));
+        for (Client* c : {&qt, &gtk}) {
+            const bool shots = speed == 3 && c == &gtk;
+            if (shots)
+                emitScreenshot(screenshot("/tmp/before.png", 512, 0, 512, 768),
+                               "desktop-gtk-before-drag-" + server() + ".png");
+            const Drag d = drag(*c, 0, 100);
+            if (shots)
+                emitScreenshot(screenshot("/tmp/after.png", 512, 0, 512, 768),
+                               "desktop-gtk-after-drag-" + server() + ".png");
+            row(*c, "total_px" + s, -d.totalV);
+            row(*c, "glide_ms" + s, d.glideMs);
+            // Reverse scrolling (the default): the content follows the hand.
+            EXPECT_LT(d.totalV, 0) << c->name << " at speed " << speed;
+            EXPECT_EQ(d.totalH, 0) << c->name;
+            EXPECT_GT(d.glideMs, 100) << c->name << ": no glide at speed " << speed;
+            if (c != &qt)
+                continue;
+            row(*c, "posted_hires" + s, d.postedV);
+            row(*c, "wheel_angle" + s, d.angleV);
+            EXPECT_GT(d.wheelsAfterRelease, 0) << "no glide at the Qt probe";
+            if (onSway()) // sway 1.7 hands clients whole notches only
+                EXPECT_NEAR(d.angleV / 120, d.postedV / 120, 1) << speed;
+            else // libinput may hold back less than half a notch
+                EXPECT_NEAR(d.angleV, d.postedV, 59) << speed;
+        }
+    }
+}
+
+TEST_F(Desktop, ReverseOffHorizontalDragsAndTheAxisLock) {
+    writeSettings(settingsFor(3, false));
+    for (Client* c : {&qt, &gtk}) {
+        const Drag d = drag(*c, 0, 100);
+        EXPECT_GT(d.totalV, 0) << c->name << ": reverse off scrolls the other way";
+    }
+    writeSettings(settingsFor(3));
+    for (Client* c : {&qt, &gtk}) {
+        const Drag sideways = drag(*c, 100, 0);
+        EXPECT_LT(sideways.totalH, 0) << c->name;
+        EXPECT_EQ(sideways.totalV, 0) << c->name;
+        // Mostly downwards: locked to the vertical axis once either axis has
+        // travelled 10 points; before that both axes scroll (3 + 3 points
+        // sideways here, at speed 3 and 2 hi-res units a pixel: 36 units).
+        const Drag slanted = drag(*c, 60, 80);
+        EXPECT_LT(slanted.totalV, 0) << c->name;
+        EXPECT_LE(std::abs(slanted.postedH), 36) << c->name;
+        EXPECT_GE(std::abs(slanted.postedV), 20 * std::abs(slanted.postedH)) << c->name;
+    }
+}
+
+// --- The tray on sway: waybar draws the StatusNotifierItem and its menu.
+
+// A box of the screen, from a screenshot.
+struct Box {
+    int left = -1, top = -1, right = -1, bottom = -1;
+    bool valid() const { return left >= 0; }
+    int cx() const { return (left + right) / 2; }
+    int cy() const { return (top + bottom) / 2; }
+    void add(int x, int y) {
+        left = left < 0 ? x : std::min(left, x);
+        top = top < 0 ? y : std::min(top, y);
+        right = std::max(right, x);
+        bottom = std::max(bottom, y);
+    }
+};
+
+const QRgb barColour = qRgb(0x1d, 0x2b, 0x3a);  // waybar.css
+const QRgb menuColour = qRgb(0xf6, 0xf1, 0xe4); // menu background
+const QRgb ruleColour = qRgb(0x5a, 0x4a, 0x2a); // menu separators
+
+QImage screen() {
+    return QImage(QString::fromStdString(screenshot("/tmp/screen.png", 0, 0, 1024, 768)));
+}
+
+// Quillmere's icon: what is drawn on the bar (only Quillmere has one).
+Box trayIcon() {
+    const QImage image = screen();
+    Box icon;
+    if (image.isNull() || image.pixel(1000, 15) != barColour)
+        return icon; // no bar
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 400; ++x)
+            if (image.pixel(x, y) != barColour)
+                icon.add(x, y);
+    return icon;
+}
+
+// The open tray menu: its box and the middle of each item, top to bottom
+// (the version, Enabled, Preferences..., Check for Updates..., Quit).
+struct Menu {
+    Box box;
+    std::vector<int> items;
+    bool valid() const { return items.size() == 5; }
+};
+
+Menu trayMenu() {
+    const QImage image = screen();
+    Menu menu;
+    if (image.isNull())
+        return menu;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < 500; x += 2)
+            if (image.pixel(x, y) == menuColour)
+                menu.box.add(x, y);
+    if (!menu.box.valid())
+        return menu;
+    // Separators cross the whole menu; items lie between them.
+    std::vector<std::pair<int, int>> bands;
+    int start = menu.box.top;
+    for (int y = menu.box.top; y <= menu.box.bottom + 1; ++y) {
+        const bool rule = y > menu.box.bottom || image.pixel(menu.box.left + 2, y) == ruleColour;
+        if (rule && y - start > 10)
+            bands.emplace_back(start, y);
+        if (rule)
+            start = y + 1;
+    }
+    if (bands.size() != 4)
+        return menu;
+    menu.items = {(bands[0].first + bands[0].second) / 2, (bands[1].first + bands[1].second) / 2,
+                  bands[2].first + (bands[2].second - bands[2].first) / 4,
+                  bands[2].second - (bands[2].second - bands[2].first) / 4,
+                  (bands[3].first + bands[3].second) / 2};
+    return menu;
+}
+
+struct View {
+    std::string appId;
+    bool focused = false;
+};
+
+void collectViews(const QJsonObject& node, std::vector<View>& views) {
+    if (node.contains(QStringLiteral("app_id")) && !node.value(QStringLiteral("app_id")).isNull())
+        views.push_back({node.value(QStringLiteral("app_id")).toString().toStdString(),
+                         node.value(QStringLiteral("focused")).toBool()});
+    for (const char* key : {"nodes", "floating_nodes"})
+        for (const QJsonValue child : node.value(QString::fromLatin1(key)).toArray())
+            collectViews(child.toObject(), views);
+}
+
+std::vector<View> views() {
+    std::vector<View> found;
+    const std::string tree = runAsUser(QStringLiteral("swaymsg"), {"-t", "get_tree"});
+    collectViews(QJsonDocument::fromJson(QByteArray::fromStdString(tree)).object(), found);
+    return found;
+}
+
+std::vector<View> quillmereWindows() {
+    std::vector<View> found;
+    for (const View& v : views())
+        if (v.appId == "app.quillmere.Quillmere")
+            found.push_back(v);
+    return found;
+}
+
+std::string registeredItems() {
+    return runAsUser(QStringLiteral("dbus-send"),
+                     {"--session", "--print-reply", "--dest=org.kde.StatusNotifierWatcher",
+                      "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties.Get",
+                      "string:org.kde.StatusNotifierWatcher",
+                      "string:RegisteredStatusNotifierItems"});
+}
+
+void runScript(const std::string& command) {
+    std::system((std::string(std::getenv("DESKTOP_SCRIPT")) + " " + command).c_str());
+}
+
+// Opens the tray menu with a left click on the icon.
+Menu openMenu() {
+    const Box icon = trayIcon();
+    Menu menu;
+    if (!icon.valid())
+        return menu;
+    pointer->moveTo(icon.cx(), icon.cy());
+    pumpFor(300ms);
+    pointer->click(BTN_LEFT);
+    pumpUntil([&] { return (menu = trayMenu()).valid(); }, 10s);
+    return menu;
+}
+void choose(const Menu& menu, int item) {
+    pointer->moveTo(menu.box.cx(), menu.items[item]);
+    pumpFor(300ms);
+    pointer->click(BTN_LEFT);
+    pumpFor(500ms);
+}
+bool mouseIsGrabbed() {
+    return !NodeReader(mouse->node()).canGrab();
+}
+
+TEST_F(Desktop, TrayIconAppearsWhenTheHostComesLateAndAgainAfterItRestarts) {
+    ASSERT_TRUE(pumpUntil([] { return trayIcon().valid(); }, 40s))
+        << registeredItems() << quillmere->log();
+    emitScreenshot(screenshot("/tmp/tray.png", 0, 0, 420, 120), "tray-waybar.png");
+    std::system("kill $(cat /tmp/desktop/tray.pid)");
+    ASSERT_TRUE(pumpUntil([] { return screen().pixel(1000, 15) != barColour; }, 10s));
+    runScript("tray");
+    EXPECT_TRUE(pumpUntil([] { return trayIcon().valid(); }, 40s)) << registeredItems();
+    EXPECT_TRUE(quillmere->running());
+}
+
+TEST_F(Desktop, TrayLeftClickOpensTheHostsMenuAndItsItemsWork) {
+    UserProcess monitor("dbus-monitor", QStringLiteral("dbus-monitor"),
+                        {"--session", "type='method_call',interface='com.canonical.dbusmenu'"});
+    pumpFor(1s);
+    std::size_t from = monitor.mark();
+    Menu menu = openMenu();
+    emitScreenshot(screenshot("/tmp/click.png", 0, 0, 1024, 768), "debug-tray-click.png");
+    ASSERT_TRUE(menu.valid()) << "no menu after a click on the tray icon";
+    emitScreenshot(screenshot("/tmp/menu.png", 0, 0, 420, 260), "tray-waybar-menu.png");
+    pumpFor(500ms);
+    bool hostAsked = false;
+    for (const Report& r : monitor.since(from, "method"))
+        hostAsked |= r.line.find("member=AboutToShow") != std::string::npos;
+    EXPECT_TRUE(hostAsked) << "waybar did not draw the exported menu";
+    EXPECT_TRUE(quillmereWindows().empty()) << "a menu of Quillmere's own opened as a window";
+
+    choose(menu, 1); // Enabled: off
+    EXPECT_TRUE(pumpUntil([] { return !mouseIsGrabbed(); }, 10s)) << quillmere->log();
+    ASSERT_TRUE((menu = openMenu()).valid());
+    choose(menu, 1); // and on again
+    EXPECT_TRUE(pumpUntil([] { return mouseIsGrabbed(); }, 10s)) << quillmere->log();
+    std::string node;
+    ASSERT_TRUE(pumpUntil(
+        [&] { return !(node = vmtest::nodeWithPhys("quillmere/" + mouse->phys())).empty(); }, 10s));
+    virtualPointer = std::make_unique<NodeReader>(node);
+
+    ASSERT_TRUE((menu = openMenu()).valid());
+    choose(menu, 2); // Preferences...
+    EXPECT_TRUE(pumpUntil(
+        [] {
+            const auto w = quillmereWindows();
+            return w.size() == 1 && w[0].focused;
+        },
+        30s))
+        << "the preferences window did not open with the focus";
+    // Another window takes the focus; a second Preferences... brings it back.
+    pointer->moveTo(40, 700);
+    pointer->click(BTN_LEFT);
+    ASSERT_TRUE(pumpUntil(
+        [] { return !quillmereWindows().empty() && !quillmereWindows()[0].focused; }, 10s));
+    ASSERT_TRUE((menu = openMenu()).valid());
+    choose(menu, 2);
+    EXPECT_TRUE(pumpUntil(
+        [] {
+            const auto w = quillmereWindows();
+            return w.size() == 1 && w[0].focused;
+        },
+        10s))
+        << "a second Preferences... left the window behind";
+}
+
+TEST_F(Desktop, TrayQuitEndsQuillmereWithEveryButtonReleased) {
+    Menu menu = openMenu();
+    ASSERT_TRUE(menu.valid());
+    virtualPointer->take();
+    // The middle button is held while Quit is chosen.
+    pointer->moveTo(menu.box.cx(), menu.items[4]);
+    pumpFor(300ms);
+    mouse->button(BTN_MIDDLE, true);
+    pointer->click(BTN_LEFT);
+    EXPECT_EQ(quillmere->waitForExit(10s), 0) << quillmere->log();
+    const std::vector<Frame> frames = virtualPointer->take();
+    EXPECT_TRUE(vmtest::buttonsLeftDown(frames).empty()) << vmtest::describe(frames);
+    EXPECT_FALSE(mouseIsGrabbed());
+    mouse->button(BTN_MIDDLE, false);
+}
+
+// --- Faults
+
+TEST_F(Desktop, TheDisplayServerDiesDuringAGesture) {
+    if (!quillmere || !quillmere->running()) {
+        startQuillmere();
+        ASSERT_FALSE(HasFatalFailure());
+    }
+    prepare(qt);
+    std::vector<Frame> frames = virtualPointer->take();
+    frames.clear();
+    mouse->button(BTN_RIGHT, true);
+    for (int i = 0; i < 20; ++i) {
+        if (i == 10)
+            std::system("kill -KILL $(cat /tmp/desktop/server.pid)");
+        mouse->move(0, 5);
+        pumpFor(8ms);
+    }
+    mouse->button(BTN_RIGHT, false);
+    pumpFor(3s);
+    for (Frame& f : virtualPointer->take())
+        frames.push_back(std::move(f));
+    EXPECT_TRUE(quillmere->running()) << "Quillmere ended with the display server:\n"
+                                      << quillmere->log();
+    std::map<int, int> balance;
+    for (const Frame& frame : frames)
+        for (const input_event& ev : frame)
+            if (ev.type == EV_KEY) {
+                balance[ev.code] += ev.value ? 1 : -1;
+                EXPECT_GE(balance[ev.code], 0) << "released twice: " << vmtest::describe(frames);
+            }
+    EXPECT_TRUE(vmtest::buttonsLeftDown(frames).empty()) << vmtest::describe(frames);
+
+    // The next server: a fresh client sees no button held, and, with
+    // Quillmere still there, a right click is one context menu.
+    qt.app.reset();
+    gtk.app.reset();
+    runScript("server");
+    qt.app = std::make_unique<UserProcess>("probe-again", QString::fromStdString(probeProgram),
+                                           QStringList{"0", "0", "512", "768"});
+    ASSERT_TRUE(qt.app->waitFor("ready", 0, 60s)) << qt.app->log();
+    prepare(qt);
+    EXPECT_EQ(lastMove(qt)[3], 0) << "a button is held on the new server";
+    if (quillmere->running()) {
+        const std::size_t from = qt.app->mark();
+        pointer->click(BTN_RIGHT);
+        qt.app->waitFor("menu", from, 5s);
+        pumpFor(1s);
+        EXPECT_EQ(qt.app->since(from, "menu").size(), 1u);
+    }
+}
+
+} // namespace
+} // namespace quillmere::desktoptest
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    using namespace quillmere::desktoptest;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--probe=", 8) == 0)
+            probeProgram = argv[i] + 8;
+        if (std::strncmp(argv[i], "--gtk=", 6) == 0)
+            gtkProgram = argv[i] + 6;
+    }
+    QCoreApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
