@@ -6,7 +6,7 @@ set -euo pipefail
 build=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-svg-dev libevdev-dev libudev-dev)
 runtime=(libqt6svg6 libqt6network6)
 tests=(googletest libgtest-dev libgmock-dev libbenchmark-dev openssl file dpkg-dev
-       dbus fonts-noto-core fonts-noto-cjk acl
+       dbus libglib2.0-bin fonts-noto-core fonts-noto-cjk acl
        qemu-system-x86 busybox-static cpio udev kmod libinput-tools xvfb xauth)
 
 want=("${build[@]}" "${runtime[@]}")

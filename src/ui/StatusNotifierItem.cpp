@@ -309,8 +309,8 @@ public slots:
         }
         return item_.revision_;
     }
-    MenuItemPropertiesList GetGroupProperties(const QList<int>& ids, const QStringList&) {
-        MenuItemPropertiesList found;
+    QList<MenuItemProperties> GetGroupProperties(const QList<int>& ids, const QStringList&) {
+        QList<MenuItemProperties> found;
         for (int id : ids)
             if (const QAction* action = actionOf(id))
                 found << MenuItemProperties{id, itemProperties(action)};
@@ -326,7 +326,8 @@ public slots:
         if (action && eventId == QLatin1String("clicked") && action->isEnabled())
             QMetaObject::invokeMethod(action, &QAction::trigger, Qt::QueuedConnection);
     }
-    QList<int> EventGroup(const MenuEvents& events) {
+    // Parameter types spelled out: QtDBus finds them by name, not by alias.
+    QList<int> EventGroup(const QList<MenuEvent>& events) {
         QList<int> unknown;
         for (const MenuEvent& e : events) {
             if (e.id != 0 && !actionOf(e.id))

@@ -83,6 +83,7 @@ public:
         daemon_.waitForFinished(2000);
     }
     bool ok() const { return !address_.isEmpty(); }
+    QString address() const { return address_; }
     QDBusConnection connect(const QString& name) {
         names_.push_back(name);
         return QDBusConnection::connectToBus(address_, name);
@@ -292,14 +293,17 @@ TEST_F(TrayHostWatcherTest, TheIconAndItsMenuGoToThePanelWhenItStartsAfterQuillm
     EXPECT_EQ(menu.toggles[2], 1);
 
     // A click on "Enabled" in the panel's menu switches scrolling off, and
-    // the panel reads the new state.
-    QDBusMessage click = QDBusMessage::createMethodCall(service, StatusNotifierItem::menuPath,
-                                                        QStringLiteral("com.canonical.dbusmenu"),
-                                                        QStringLiteral("Event"));
-    click << 3 << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u;
-    panelSide.call(click, QDBus::BlockWithGui);
-    for (int i = 0; i < 40 && manager.hasEventTap(); ++i)
+    // the panel reads the new state. Clicks come as libdbusmenu sends them.
+    QProcess panel;
+    panel.start(QStringLiteral("gdbus"),
+                {"call", "--address", bus.address(), "--dest", service, "--object-path",
+                 StatusNotifierItem::menuPath, "--method", "com.canonical.dbusmenu.EventGroup",
+                 "[(3, 'clicked', <int32 0>, uint32 0)]"});
+    for (int i = 0; i < 100 && (panel.state() != QProcess::NotRunning || manager.hasEventTap());
+         ++i)
         QTest::qWait(25);
+    EXPECT_EQ(panel.readAllStandardOutput().trimmed(), "(@ai [],)")
+        << panel.readAllStandardError().toStdString();
     EXPECT_FALSE(manager.hasEventTap());
     const PanelMenu after = readMenu(panelSide, service);
     EXPECT_GT(after.revision, menu.revision);
