@@ -2,10 +2,8 @@
 # Runs inside the test VM as root. The entry point installs the package,
 # makes the seat user "tester" (with grabVirtualDevices on, since the fake
 # mouse is a uinput device), a session bus and a display server, and then
-# runs the checks; they call this script back to (re)start the server and the
-# tray host:
+# runs the checks; they call this script back to start the tray host:
 #   desktop-vm.sh run x11|sway PACKAGE.deb desktop_vm_test [gtest options]
-#   desktop-vm.sh server      start the display server and wait for it
 #   desktop-vm.sh tray        start waybar (sway only)
 # Xorg runs with the dummy video driver and xf86-input-libinput; sway with
 # the headless output and the libinput backend, its devices opened by seatd.
@@ -40,7 +38,6 @@ start_server() {
 }
 
 case $1 in
-server) start_server; exit ;;
 tray)
     . $state/env
     $as_tester env HOME=/home/tester XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-1 \
@@ -54,6 +51,8 @@ esac
 
 server=$2 deb=$3 driver=$4
 shift 4
+since_boot() { echo "[desktop-vm] $1 at $(cut -d' ' -f1 /proc/uptime) s"; }
+since_boot "installing"
 dpkg -i "$deb" >/dev/null
 # The user is written by hand: the host's shadow files, which useradd wants,
 # are unreadable in the VM when the tests run as an ordinary user.
@@ -104,6 +103,8 @@ default_border none
 xwayland disable
 focus_follows_mouse no
 focus_on_window_activation focus
+for_window [title="^Quillmere Qt probe$"] floating enable, resize set 512 738, move absolute position 0 30
+for_window [title="^Quillmere GTK document$"] floating enable, resize set 512 738, move absolute position 512 30
 input type:pointer {
     accel_profile flat
     pointer_accel 0
@@ -139,6 +140,8 @@ if [ "$server" = sway ]; then
     SEATD_VTBOUND=0 seatd -u tester -g tester >/tmp/seatd.log 2>&1 &
     for _ in $(seq 100); do [ -S /run/seatd.sock ] && break; sleep 0.1; done
 fi
+since_boot "starting $server"
 start_server
 . $state/env
+since_boot "$server is up"
 exec "$driver" "$@"

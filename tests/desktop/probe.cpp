@@ -119,8 +119,9 @@ int main(int argc, char** argv) {
     edit.setTextInteractionFlags(Qt::TextSelectableByMouse);
     QStringList lines;
     for (int i = 1; i <= 600; ++i)
-        lines << QStringLiteral("%1 ").arg(i, 4) +
-                     QStringLiteral("The quick brown fox jumps. ").repeated(6);
+        lines << QStringLiteral("%1 The quick brown fox jumps over the lazy dog. ")
+                     .arg(i, 4)
+                     .repeated(5);
     edit.setPlainText(lines.join(QLatin1Char('\n')));
     edit.viewport()->setMouseTracking(true);
 
