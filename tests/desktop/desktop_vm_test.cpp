@@ -6,12 +6,9 @@
 // Figures for the README's table are printed as "@@ROW server client key value".
 //   desktop_vm_test --probe=PATH --gtk=PATH [gtest options]
 #include "DesktopSession.h"
+#include "SwayTray.h"
 
 #include <QCoreApplication>
-#include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <gtest/gtest.h>
 
@@ -265,9 +262,13 @@ protected:
             EXPECT_NEAR(received, posted, 59);
     }
 
-    static Drag drag(Client& c, int dx, int dy) {
+    // With a name, the client's window is taken before and after the drag.
+    static Drag drag(Client& c, int dx, int dy, const std::string& shot = "") {
         Drag d;
         std::tie(d.startH, d.startV) = prepare(c);
+        if (!shot.empty())
+            emitScreenshot(screenshot("/tmp/before.png", c.x - 256, 30, 512, 738),
+                           shot + "-before-drag.png");
         std::vector<Frame> frames;
         virtualPointer->take();
         const std::size_t from = c.app->mark();
@@ -281,7 +282,10 @@ protected:
                     frames.push_back(std::move(f));
                     lastPosted = now();
                 }
+                // A client running behind gets up to 5 s to show a change.
                 const std::vector<Report> scrolls = c.app->since(from, "scroll");
+                if (scrolls.empty() && now() - released < 5000000)
+                    return false;
                 const long long last = scrolls.empty() ? released : scrolls.back().at();
                 return now() - std::max(last, lastPosted) > 700000;
             },
@@ -301,6 +305,9 @@ protected:
             d.wheelsAfterRelease += w.at() > released + 300000;
         }
         EXPECT_TRUE(vmtest::valuesOf(frames, EV_KEY, BTN_RIGHT).empty()) << "a drag clicked";
+        if (!shot.empty())
+            emitScreenshot(screenshot("/tmp/after.png", c.x - 256, 30, 512, 738),
+                           shot + "-after-drag.png");
         return d;
     }
 };
@@ -355,13 +362,7 @@ TEST_F(Desktop, RightDragsScrollAtEachSpeedAndGlide) {
         writeSettings(settingsFor(speed));
         for (Client* c : {&qt, &gtk}) {
             const bool shots = speed == 3 && c == &gtk && !onSway();
-            if (shots)
-                emitScreenshot(screenshot("/tmp/before.png", 512, 30, 512, 738),
-                               "desktop-gtk-before-drag.png");
-            const Drag d = drag(*c, 0, 100);
-            if (shots)
-                emitScreenshot(screenshot("/tmp/after.png", 512, 30, 512, 738),
-                               "desktop-gtk-after-drag.png");
+            const Drag d = drag(*c, 0, 100, shots ? "desktop-gtk" : "");
             row(*c, "total_px" + s, -d.totalV);
             row(*c, "glide_ms" + s, d.glideMs);
             // Reverse scrolling (the default): the content follows the hand.
@@ -402,117 +403,6 @@ TEST_F(Desktop, ReverseOffHorizontalDragsAndTheAxisLock) {
 
 // --- The tray on sway: waybar draws the StatusNotifierItem and its menu.
 
-// A box of the screen, from a screenshot.
-struct Box {
-    int left = -1, top = -1, right = -1, bottom = -1;
-    bool valid() const { return left >= 0; }
-    int cx() const { return (left + right) / 2; }
-    int cy() const { return (top + bottom) / 2; }
-    void add(int x, int y) {
-        left = left < 0 ? x : std::min(left, x);
-        top = top < 0 ? y : std::min(top, y);
-        right = std::max(right, x);
-        bottom = std::max(bottom, y);
-    }
-};
-
-const QRgb barColour = qRgb(0x1d, 0x2b, 0x3a);  // waybar.css
-const QRgb menuColour = qRgb(0xf6, 0xf1, 0xe4); // menu background
-const QRgb ruleColour = qRgb(0x5a, 0x4a, 0x2a); // menu separators
-
-// The top left of the screen: the bar's start and the tray menu.
-QImage screen() {
-    return QImage(QString::fromStdString(screenshot("/tmp/screen.png", 0, 0, 512, 400)));
-}
-
-// Quillmere's icon: what is drawn on the bar (only Quillmere has one).
-Box trayIcon() {
-    const QImage image = screen();
-    Box icon;
-    if (image.isNull() || image.pixel(500, 15) != barColour)
-        return icon; // no bar
-    for (int y = 0; y < 30; ++y)
-        for (int x = 0; x < 400; ++x)
-            if (image.pixel(x, y) != barColour)
-                icon.add(x, y);
-    return icon;
-}
-
-// The open tray menu: its box and the middle of each item, top to bottom
-// (the version, Enabled, Preferences..., Check for Updates..., Quit).
-struct Menu {
-    Box box;
-    std::vector<int> items;
-    bool valid() const { return items.size() == 5; }
-};
-
-Menu trayMenu() {
-    const QImage image = screen();
-    Menu menu;
-    if (image.isNull())
-        return menu;
-    for (int y = 0; y < image.height(); y += 2)
-        for (int x = 0; x < image.width(); x += 2)
-            if (image.pixel(x, y) == menuColour)
-                menu.box.add(x, y);
-    if (!menu.box.valid())
-        return menu;
-    // Separators cross the whole menu; items lie between them.
-    std::vector<std::pair<int, int>> bands;
-    int start = menu.box.top;
-    for (int y = menu.box.top; y <= menu.box.bottom + 1; ++y) {
-        const bool rule = y > menu.box.bottom || image.pixel(menu.box.left + 2, y) == ruleColour;
-        if (rule && y - start > 10)
-            bands.emplace_back(start, y);
-        if (rule)
-            start = y + 1;
-    }
-    if (bands.size() != 4)
-        return menu;
-    menu.items = {(bands[0].first + bands[0].second) / 2, (bands[1].first + bands[1].second) / 2,
-                  bands[2].first + (bands[2].second - bands[2].first) / 4,
-                  bands[2].second - (bands[2].second - bands[2].first) / 4,
-                  (bands[3].first + bands[3].second) / 2};
-    return menu;
-}
-
-struct View {
-    std::string appId;
-    bool focused = false;
-};
-
-void collectViews(const QJsonObject& node, std::vector<View>& views) {
-    if (node.contains(QStringLiteral("app_id")) && !node.value(QStringLiteral("app_id")).isNull())
-        views.push_back({node.value(QStringLiteral("app_id")).toString().toStdString(),
-                         node.value(QStringLiteral("focused")).toBool()});
-    for (const char* key : {"nodes", "floating_nodes"})
-        for (const QJsonValue child : node.value(QString::fromLatin1(key)).toArray())
-            collectViews(child.toObject(), views);
-}
-
-std::vector<View> views() {
-    std::vector<View> found;
-    const std::string tree = runAsUser(QStringLiteral("swaymsg"), {"-t", "get_tree"});
-    collectViews(QJsonDocument::fromJson(QByteArray::fromStdString(tree)).object(), found);
-    return found;
-}
-
-std::vector<View> quillmereWindows() {
-    std::vector<View> found;
-    for (const View& v : views())
-        if (v.appId == "app.quillmere.Quillmere")
-            found.push_back(v);
-    return found;
-}
-
-std::string registeredItems() {
-    return runAsUser(QStringLiteral("dbus-send"),
-                     {"--session", "--print-reply", "--dest=org.kde.StatusNotifierWatcher",
-                      "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties.Get",
-                      "string:org.kde.StatusNotifierWatcher",
-                      "string:RegisteredStatusNotifierItems"});
-}
-
 // Opens the tray menu with a left click on the icon.
 Menu openMenu() {
     const Box icon = trayIcon();
@@ -525,12 +415,14 @@ Menu openMenu() {
     pumpUntil([&] { return (menu = trayMenu()).valid(); }, 10s);
     return menu;
 }
+
 void choose(const Menu& menu, int item) {
     pointer->moveTo(menu.box.cx(), menu.items[item]);
     pumpFor(300ms);
     pointer->click(BTN_LEFT);
     pumpFor(500ms);
 }
+
 bool mouseIsGrabbed() {
     return !NodeReader(mouse->node()).canGrab();
 }
@@ -540,7 +432,7 @@ TEST_F(Desktop, TrayIconAppearsWhenTheHostComesLateAndAgainAfterItRestarts) {
         << registeredItems() << quillmere->log();
     emitScreenshot(screenshot("/tmp/tray.png", 0, 0, 420, 120), "tray-waybar.png");
     std::system("kill $(cat /tmp/desktop/tray.pid)");
-    ASSERT_TRUE(pumpUntil([] { return screen().pixel(500, 15) != barColour; }, 10s));
+    ASSERT_TRUE(pumpUntil([] { return !barShown(); }, 10s));
     runScript("tray");
     EXPECT_TRUE(pumpUntil([] { return trayIcon().valid(); }, 40s)) << registeredItems();
     EXPECT_TRUE(quillmere->running());
