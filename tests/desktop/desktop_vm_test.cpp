@@ -379,15 +379,15 @@ TEST_F(Desktop, RightDragsScrollAtEachSpeedAndGlide) {
     }
 }
 
-// Directions only: without the glide, which takes time and changes nothing.
+// With the glide: without it a Qt client on Xorg may see nothing of a drag
+// (the known fault below).
 TEST_F(Desktop, ReverseOffHorizontalDragsAndTheAxisLock) {
-    const std::string noGlide = ", \"momentumScroll\": false";
-    writeSettings(settingsFor(3, false) + noGlide);
+    writeSettings(settingsFor(3, false));
     for (Client* c : {&qt, &gtk}) {
         const Drag d = drag(*c, 0, 100);
         EXPECT_GT(d.totalV, 0) << c->name << ": reverse off scrolls the other way";
     }
-    writeSettings(settingsFor(3) + noGlide);
+    writeSettings(settingsFor(3));
     for (Client* c : {&qt, &gtk}) {
         const Drag sideways = drag(*c, 100, 0);
         EXPECT_LT(sideways.totalH, 0) << c->name;
