@@ -7,9 +7,11 @@ build=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-svg-dev libevdev-dev li
        libglib2.0-dev libxcb1-dev)
 runtime=(libqt6svg6 libqt6network6)
 tests=(googletest libgtest-dev libgmock-dev libbenchmark-dev openssl file dpkg-dev
-       dbus fonts-noto-core fonts-noto-cjk acl
+       dbus libglib2.0-bin fonts-noto-core fonts-noto-cjk acl
        qemu-system-x86 busybox-static cpio udev kmod libinput-tools xvfb xauth
-       lintian appstream desktop-file-utils gsettings-desktop-schemas)
+       lintian appstream desktop-file-utils gsettings-desktop-schemas
+       xserver-xorg-core xserver-xorg-video-dummy xserver-xorg-input-libinput x11-utils
+       imagemagick sway seatd waybar grim qt6-wayland python3-gi gir1.2-gtk-3.0)
 
 want=("${build[@]}" "${runtime[@]}")
 if [ "${1:-run}" = test ]; then

@@ -4,6 +4,7 @@
 #include "AppStyle.h"
 #include "Localization.h"
 #include "PreferencesWindow.h"
+#include "StatusNotifierItem.h"
 #include "TrayHostWatcher.h"
 #include "engine/GrabScrollManager.h"
 #include "engine/Log.h"
@@ -59,11 +60,11 @@ void StatusBarController::setupStatusBar() {
 }
 
 void StatusBarController::showStatusItemWhenTrayExists() {
-    // Qt settles once per process whether the D-Bus tray protocol can be
-    // used, the first time a tray icon is made or the tray is asked about.
-    // So nothing asks Qt before a host is known to be there.
+    // A StatusNotifierItem host draws the icon and the menu itself. Only
+    // without one does Qt make a tray icon (an XEmbed one, on X11): Qt
+    // settles once per process which protocol it uses, the first time.
     if (trayWatcher_->isHostRegistered()) {
-        createStatusItem();
+        createNotifierItem();
         return;
     }
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
@@ -83,8 +84,14 @@ void StatusBarController::showStatusItemWhenTrayExists() {
     Log::write("[Quillmere] No system tray yet; the tray icon will appear when one starts. "
                "Grab scrolling keeps running.");
     connect(trayWatcher_, &TrayHostWatcher::hostRegistered, this,
-            &StatusBarController::createStatusItem);
+            &StatusBarController::createNotifierItem);
     trayWatcher_->watch();
+}
+
+void StatusBarController::createNotifierItem() {
+    if (!notifierItem_)
+        notifierItem_ =
+            std::make_unique<StatusNotifierItem>(*menu_, AppStyle::appIcon(), trayWatcher_->bus());
 }
 
 void StatusBarController::createStatusItem() {
@@ -92,8 +99,8 @@ void StatusBarController::createStatusItem() {
         return;
     statusItem_ = std::make_unique<QSystemTrayIcon>(AppStyle::appIcon());
     statusItem_->setContextMenu(menu_.get());
-    // A plain click opens the menu too, as on hosts that treat the icon as
-    // a menu button.
+    // A plain click opens the menu too. On X11 the pointer position is
+    // known to every client, so the menu opens at the icon.
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger && !menu_->isVisible())
@@ -133,8 +140,19 @@ void StatusBarController::toggleEnabled() {
 void StatusBarController::showPreferences() {
     if (!preferencesWindow_ && actions_.makePreferencesWindow)
         preferencesWindow_ = actions_.makePreferencesWindow();
-    if (preferencesWindow_)
-        preferencesWindow_->showWindow();
+    if (preferencesWindow_) {
+        PreferencesWindow& window = *preferencesWindow_;
+        // On Wayland only the compositor moves the focus, for a request that
+        // carries an activation token; Qt 6.4 cannot attach one to a window
+        // already shown, and a tray host's menu hands none over. A window
+        // mapped anew gets the focus as any new window does, so an open one
+        // without the focus is unmapped and shown again.
+        if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) &&
+            window.isVisible() && !window.isActiveWindow())
+            window.hide();
+        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+        window.showWindow();
+    }
     if (actions_.checkSilently)
         actions_.checkSilently();
 }

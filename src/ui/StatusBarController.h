@@ -17,6 +17,7 @@ namespace quillmere {
 
 class GrabScrollManager;
 class PreferencesWindow;
+class StatusNotifierItem;
 class TrayHostWatcher;
 
 // What the menu calls outside the user interface; the application wires the
@@ -42,8 +43,10 @@ public:
     QAction* prefsItem() const { return prefsItem_; }
     QAction* updateItem() const { return updateItem_; }
     QAction* quitItem() const { return quitItem_; }
-    // Empty until a tray exists.
+    // Empty until a tray exists: an XEmbed tray (X11) gets a Qt tray icon,
+    // a StatusNotifierItem host (any desktop) gets a notifier item.
     QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
+    StatusNotifierItem* notifierItem() const { return notifierItem_.get(); }
     // Empty until the preferences are first asked for.
     PreferencesWindow* preferencesWindow() const { return preferencesWindow_.get(); }
 
@@ -63,11 +66,13 @@ private:
     void updateMenuStrings();
     void showStatusItemWhenTrayExists();
     void createStatusItem();
+    void createNotifierItem();
 
     GrabScrollManager& grabScrollManager_;
     StatusBarActions actions_;
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
+    std::unique_ptr<StatusNotifierItem> notifierItem_;
     std::unique_ptr<PreferencesWindow> preferencesWindow_;
     TrayHostWatcher* trayWatcher_ = nullptr;
     QAction* versionItem_ = nullptr;

@@ -25,6 +25,7 @@ public:
 
     // Whether the bus is there at all; without it no host can ever come.
     bool isBusConnected() const { return bus_.isConnected(); }
+    QDBusConnection bus() const { return bus_; }
     // Asks the bus now (blocking, bounded by replyTimeoutMs) whether the
     // watcher is registered and reports a host.
     bool isHostRegistered() const;

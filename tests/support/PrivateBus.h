@@ -34,6 +34,7 @@ public:
     PrivateBus& operator=(const PrivateBus&) = delete;
 
     bool ok() const { return !address_.isEmpty(); }
+    QString address() const { return address_; }
     QDBusConnection connect(const QString& name) {
         names_.push_back(name);
         return QDBusConnection::connectToBus(address_, name);

@@ -125,8 +125,18 @@ TEST_F(StatusBarTest, PreferencesReuseOneWindowAndCheckSilentlyEachTime) {
     controller->prefsItem()->trigger();
     EXPECT_EQ(controller->preferencesWindow(), first);
     EXPECT_TRUE(first->isVisible());
+    // Minimised, or behind another window: it comes back to the front.
+    first->showMinimized();
+    controller->prefsItem()->trigger();
+    EXPECT_FALSE(first->isMinimized());
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    controller->prefsItem()->trigger();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(first));
     EXPECT_EQ(calls, (std::vector<std::string>{"makePreferencesWindow", "checkSilently",
-                                               "checkSilently"}));
+                                               "checkSilently", "checkSilently", "checkSilently"}));
 }
 
 TEST_F(StatusBarTest, CheckForUpdatesRunsTheUserCheck) {

@@ -4,16 +4,23 @@
 #include "UiTestSupport.h"
 #include "support/PrivateBus.h"
 
+#include "AppInfo.h"
 #include "engine/GrabScrollManager.h"
 #include "support/FakeEventServices.h"
 #include "support/ManualTimerFactory.h"
 #include "ui/StatusBarController.h"
+#include "ui/StatusNotifierItem.h"
 #include "ui/TrayHostWatcher.h"
 
 #include <QCoreApplication>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusVariant>
+#include <QMenu>
+#include <QMutex>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -24,7 +31,8 @@
 namespace quillmere::testing {
 namespace {
 
-// What a panel registers on the bus: the watcher name, with its host flag.
+// What a panel registers on the bus: the watcher name, with its host flag,
+// taking the items that register with it.
 class StandInWatcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
@@ -34,6 +42,20 @@ public:
     // Read on the stand-in's own thread, written by the test's.
     std::atomic<bool> hostRegistered = false;
     bool isHostRegistered() const { return hostRegistered; }
+    QStringList items() {
+        QMutexLocker lock(&mutex_);
+        return items_;
+    }
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service) {
+        QMutexLocker lock(&mutex_);
+        items_ << service;
+    }
+
+private:
+    QMutex mutex_;
+    QStringList items_;
 
 signals:
     void StatusNotifierHostRegistered();
@@ -159,7 +181,49 @@ TEST_F(TrayHostWatcherTest, WithoutABusNothingIsWatched) {
     EXPECT_FALSE(watcher.isWatching());
 }
 
-TEST_F(TrayHostWatcherTest, TheTrayIconAppearsWhenThePanelStartsAfterQuillmere) {
+// The menu as a panel reads it: each entry's label ("-" for a separator)
+// and its toggle state, with the layout's revision.
+struct PanelMenu {
+    uint revision = 0;
+    QStringList labels;
+    QList<int> toggles;
+};
+
+PanelMenu readMenu(QDBusConnection& panel, const QString& service) {
+    QDBusMessage call = QDBusMessage::createMethodCall(service, StatusNotifierItem::menuPath,
+                                                       QStringLiteral("com.canonical.dbusmenu"),
+                                                       QStringLiteral("GetLayout"));
+    call << 0 << -1 << QStringList();
+    const QDBusMessage reply = panel.call(call, QDBus::BlockWithGui);
+    PanelMenu menu;
+    if (reply.arguments().size() != 2)
+        return menu;
+    menu.revision = reply.arguments()[0].toUInt();
+    const QDBusArgument root = reply.arguments()[1].value<QDBusArgument>();
+    int id = 0;
+    QVariantMap properties;
+    root.beginStructure();
+    root >> id >> properties;
+    root.beginArray();
+    while (!root.atEnd()) {
+        QDBusVariant wrapped;
+        root >> wrapped;
+        const QDBusArgument child = wrapped.variant().value<QDBusArgument>();
+        child.beginStructure();
+        child >> id >> properties;
+        child.beginArray();
+        child.endArray();
+        child.endStructure();
+        const bool separator = properties.value("type").toString() == "separator";
+        menu.labels << (separator ? QStringLiteral("-") : properties.value("label").toString());
+        menu.toggles << properties.value("toggle-state", -1).toInt();
+    }
+    root.endArray();
+    root.endStructure();
+    return menu;
+}
+
+TEST_F(TrayHostWatcherTest, TheIconAndItsMenuGoToThePanelWhenItStartsAfterQuillmere) {
     FakeEventServices services;
     ManualTimerFactory timers;
     GrabScrollManager manager(services, timers);
@@ -167,18 +231,57 @@ TEST_F(TrayHostWatcherTest, TheTrayIconAppearsWhenThePanelStartsAfterQuillmere) 
     log.lines.clear();
     StatusBarActions actions;
     StatusBarController controller(manager, actions, appSide);
-    EXPECT_EQ(controller.statusItem(), nullptr);
+    EXPECT_EQ(controller.notifierItem(), nullptr);
     EXPECT_EQ(log.lines.size(), 1u);
 
     panelStarts(true);
-    for (int i = 0; i < 60 && !controller.statusItem(); ++i)
+    for (int i = 0; i < 60 && stand.items().isEmpty(); ++i)
         QTest::qWait(50);
-    ASSERT_NE(controller.statusItem(), nullptr);
-    EXPECT_EQ(controller.statusItem()->contextMenu(), controller.menu());
-    EXPECT_TRUE(controller.statusItem()->isVisible());
-    EXPECT_TRUE(controller.statusItem()->toolTip().isEmpty());
+    ASSERT_EQ(stand.items().size(), 1);
+    ASSERT_NE(controller.notifierItem(), nullptr);
+    EXPECT_EQ(controller.statusItem(), nullptr) << "no icon of Qt's own beside it";
+    const QString service = stand.items()[0];
     EXPECT_TRUE(manager.hasEventTap());
     EXPECT_EQ(log.lines.size(), 1u) << "one line while waiting, nothing more";
+
+    // The panel opens the menu on a left click too, and draws it itself.
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        service, StatusNotifierItem::itemPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("ItemIsMenu");
+    const QDBusMessage isMenu = panelSide.call(get, QDBus::BlockWithGui);
+    ASSERT_EQ(isMenu.arguments().size(), 1) << isMenu.errorMessage().toStdString();
+    EXPECT_TRUE(isMenu.arguments()[0].value<QDBusVariant>().variant().toBool());
+    const PanelMenu menu = readMenu(panelSide, service);
+    EXPECT_EQ(menu.labels, (QStringList{AppInfo::versionTitle, "-", "Enabled", "-",
+                                        "Preferences...", "Check for Updates...", "-", "Quit"}));
+    ASSERT_EQ(menu.toggles.size(), 8);
+    EXPECT_EQ(menu.toggles[2], 1);
+
+    // A click on "Enabled" in the panel's menu switches scrolling off, and
+    // the panel reads the new state. Clicks come as libdbusmenu sends them.
+    QProcess panel;
+    panel.start(QStringLiteral("gdbus"),
+                {"call", "--address", bus.address(), "--dest", service, "--object-path",
+                 StatusNotifierItem::menuPath, "--method", "com.canonical.dbusmenu.EventGroup",
+                 "[(3, 'clicked', <int32 0>, uint32 0)]"});
+    for (int i = 0; i < 100 && (panel.state() != QProcess::NotRunning || manager.hasEventTap());
+         ++i)
+        QTest::qWait(25);
+    EXPECT_EQ(panel.readAllStandardOutput().trimmed(), "(@ai [],)")
+        << panel.readAllStandardError().toStdString();
+    EXPECT_FALSE(manager.hasEventTap());
+    const PanelMenu after = readMenu(panelSide, service);
+    EXPECT_GT(after.revision, menu.revision);
+    ASSERT_EQ(after.toggles.size(), 8);
+    EXPECT_EQ(after.toggles[2], 0);
+
+    // A panel that restarts is told about the item again.
+    panelStops();
+    panelStarts(true);
+    for (int i = 0; i < 60 && stand.items().size() < 2; ++i)
+        QTest::qWait(50);
+    EXPECT_EQ(stand.items(), (QStringList{service, service}));
 }
 
 } // namespace

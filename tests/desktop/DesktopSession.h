@@ -1,0 +1,101 @@
+#pragma once
+// What the desktop checks drive: programs run as the seat user (the clients,
+// Quillmere, the tray host), the clients' reports read line by line, and the
+// fake mouse moved to absolute screen positions.
+
+#include "../vm/VmSupport.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quillmere::desktoptest {
+
+using namespace std::chrono_literals;
+using vmtest::FakeMouse;
+
+// CLOCK_MONOTONIC in microseconds, the clock the clients stamp lines with.
+long long now();
+
+// "x11" or "sway".
+std::string server();
+bool onSway();
+
+// One line a client printed: its first word and the numbers after it.
+struct Report {
+    std::string line;
+    std::string kind;
+    std::vector<long long> values;
+    long long at() const { return values.empty() ? 0 : values[0]; }
+    long long operator[](std::size_t i) const { return i < values.size() ? values[i] : 0; }
+};
+
+// A program run as the seat user with the session's environment. Standard
+// output is read as reports; standard error goes to /tmp/NAME.log.
+class UserProcess {
+public:
+    UserProcess(const std::string& name, const QString& program, const QStringList& args);
+    ~UserProcess();
+    UserProcess(const UserProcess&) = delete;
+    UserProcess& operator=(const UserProcess&) = delete;
+
+    void send(const std::string& line);
+    // Everything reported so far (reading what arrived).
+    const std::vector<Report>& reports();
+    std::size_t mark() { return reports().size(); }
+    // The reports of one kind from index `from` on.
+    std::vector<Report> since(std::size_t from, const std::string& kind);
+    // Waits for a report of this kind at index `from` or later.
+    bool waitFor(const std::string& kind, std::size_t from, std::chrono::milliseconds limit = 10s);
+    bool running() const { return process_.state() != QProcess::NotRunning; }
+    qint64 pid() const { return process_.processId(); }
+    // The exit code once ended, or -1 when it did not end within the limit.
+    int waitForExit(std::chrono::milliseconds limit);
+    void terminate();
+    std::string log() const;
+
+private:
+    std::string name_;
+    QProcess process_;
+    std::vector<Report> reports_;
+};
+
+// Runs a command as the seat user and returns its standard output.
+std::string runAsUser(const QString& program, const QStringList& args);
+
+// Replaces the seat user's settings file, keeping grabVirtualDevices on.
+void writeSettings(const std::string& jsonMembers);
+
+// The fake mouse, with the pointer's absolute position known: home() puts
+// it in the top left corner, as the display server clamps large moves.
+class Pointer {
+public:
+    explicit Pointer(FakeMouse& mouse) : mouse_(mouse) {}
+    void moveTo(int x, int y);
+    void moveBy(int dx, int dy);
+    void click(std::uint16_t button);
+    // Presses, moves (dx, dy) in `steps` equal moves `gap` apart, releases;
+    // returns the time of the release.
+    long long drag(std::uint16_t button, int dx, int dy, int steps = 20,
+                   std::chrono::milliseconds gap = 8ms);
+    int x() const { return x_; }
+    int y() const { return y_; }
+
+private:
+    FakeMouse& mouse_;
+    int x_ = 0;
+    int y_ = 0;
+};
+
+// A PNG of a screen area, taken as the seat user ("" when it failed).
+std::string screenshot(const std::string& path, int x, int y, int width, int height);
+// Prints a PNG for the host between @@PNG name@@ and @@END@@ lines, when
+// DESKTOP_SHOTS is set.
+void emitScreenshot(const std::string& path, const std::string& name);
+
+} // namespace quillmere::desktoptest
