@@ -1,5 +1,8 @@
 #include "VmSupport.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
+
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 
@@ -259,6 +262,10 @@ bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
     while (!done()) {
         if (std::chrono::steady_clock::now() > end)
             return false;
+        // Programs with Qt objects on this thread (QProcess and the like)
+        // get their events delivered meanwhile.
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     return true;

@@ -130,8 +130,9 @@ private:
 // Runs a program to its end; its exit code (-1 when it did not exit).
 int runProgram(const std::vector<std::string>& argv, const ChildOptions& options = {});
 
-// Polls done() (sleeping a little between tries) until it holds; false
-// when the limit passed first.
+// Polls done() (sleeping a little between tries, and running the Qt loop of
+// this thread if there is one) until it holds; false when the limit passed
+// first.
 bool pumpUntil(const std::function<bool()>& done,
                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 void pumpFor(std::chrono::milliseconds duration);

@@ -5,6 +5,7 @@
 
 #include <libevdev/libevdev.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -196,7 +197,9 @@ void GrabbedMouse::readFrames() {
             if (ev.code != SYN_REPORT)
                 continue;
             if (!stampedBefore(ev, grabbedAt_)) {
+                translating_ = true;
                 translator_.translate(frame_, *this, nanoseconds(ev));
+                translating_ = false;
                 if (pointer_)
                     pointer_->endFrame();
             }
@@ -238,7 +241,9 @@ void GrabbedMouse::resync() {
         vanish(rc);
         return;
     }
+    translating_ = true;
     translator_.translate(frame_, *this, now());
+    translating_ = false;
     if (pointer_)
         pointer_->endFrame();
     frame_.clear();
@@ -269,6 +274,17 @@ void GrabbedMouse::vanish(int error) {
 void GrabbedMouse::post(std::span<const input_event> events) {
     if (status_ != Status::grabbed || events.empty())
         return;
+    // The scroll of a drag joins the drag's own frame, after its motion:
+    // a client that keeps only the last of several queued pointer events
+    // (Qt on X11 does) then still gets every scroll step. Clicks are frames
+    // of their own, before the rest of the frame.
+    const bool scroll = std::all_of(events.begin(), events.end(),
+                                    [](const input_event& e) { return e.type == EV_REL; });
+    if (translating_ && scroll) {
+        for (const input_event& event : events)
+            pointer_->queuePosted(event);
+        return;
+    }
     pointer_->writeFrame(events);
 }
 

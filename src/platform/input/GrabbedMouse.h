@@ -120,6 +120,7 @@ private:
     // Frames stamped before the grab reached the desktop already.
     timespec grabbedAt_{};
     bool busyLogged_ = false;
+    bool translating_ = false; // a frame of the mouse is being translated
     bool resyncLogged_ = false;
 };
 

@@ -40,6 +40,8 @@ public:
 
     // Queues an event the mouse made (wheel steps may be mirrored).
     void queue(const input_event& event);
+    // Queues an event the engine made, as it is.
+    void queuePosted(const input_event& event) { queueAsIs(event); }
     // Closes the frame being queued (nothing happens for an empty one).
     void endFrame();
     // Writes everything queued; returns false when the kernel refused it.
