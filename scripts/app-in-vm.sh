@@ -14,7 +14,7 @@ cmake --build build --target quillmere app_load_probe >/dev/null
 deb=$(readlink -f "${2:-build/package/quillmere_1.0.2_amd64.deb}")
 out=$(mktemp)
 tests/vm/run-vm.sh --cache build/vm-cache --timeout 900 --mem 1024 -- \
-    tests/appvm/desktop-in-vm.sh "$deb" "$PWD" "$mode" "$PWD/build/tests/vm/app_load_probe" | tee "$out" |
+    tools/desktop-in-vm.sh "$deb" "$PWD" "$mode" "$PWD/build/tests/vm/app_load_probe" | tee "$out" |
     grep -v '^@@PNG\|^@@END\|^[A-Za-z0-9+/=]\{200,\}$' || true
 if [ "$mode" = screenshots ]; then
     python3 - "$out" docs/screenshots <<'PY'
