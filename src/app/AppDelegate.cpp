@@ -15,12 +15,13 @@
 
 namespace quillmere {
 
-AppDelegate::AppDelegate() = default;
+AppDelegate::AppDelegate() : AppDelegate(Options{}) {}
+AppDelegate::AppDelegate(Options options) : options_(std::move(options)) {}
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
     Log::write("[Quillmere] 시작 중...");
-    AccessibilityHelper::ensureAccessibility([this] { accessibilityGranted(); });
+    AccessibilityHelper::ensureAccessibility([this] { accessibilityGranted(); }, options_.access);
 }
 
 void AppDelegate::accessibilityGranted() {
@@ -36,7 +37,7 @@ void AppDelegate::accessibilityGranted() {
         QJsonObject{{QStringLiteral("app_version"), QString::fromLatin1(AppInfo::version)},
                     {QStringLiteral("language"), QString::fromStdString(language.value_or("en"))}});
     Analytics::startHeartbeat(heartbeatInterval);
-    QTimer::singleShot(updateCheckDelayMs, Qt::PreciseTimer, this,
+    QTimer::singleShot(options_.updateCheckDelay, Qt::PreciseTimer, this,
                        [] { UpdateChecker::checkSilently(); });
 }
 
