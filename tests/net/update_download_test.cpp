@@ -69,29 +69,29 @@ TEST_F(UpdateDownloadTest, TheUpdateAlertDownloadsTheAdvertisedImage) {
     EXPECT_EQ(readFile(inDownloads("Quillmere-1.1.0.dmg")), "new image");
 }
 
-// Error statuses, stalls, silence, a redirect to http, a closed port, and
-// replies beyond the limit (announced, growing without end, or just over):
-// the old file stays, nothing is left behind or opened. Those beyond the
-// limit are cut off early, or they would never end in the wait.
+// Replies beyond the limit (announced, growing without end, or just over),
+// error statuses, stalls, silence, a redirect to http, a closed port: the
+// old file stays, nothing is left behind or opened. Those beyond the limit
+// are cut off early, before any time-out, or they would never end.
 TEST_F(UpdateDownloadTest, FailedTransfersLeaveTheOldFileAndOpenNothing) {
     ASSERT_TRUE(writeFile(inDownloads("Q.dmg"), "old image"));
-    hooks.downloadTimeoutMs = 300;
-    applyHooks();
     constexpr qint64 limit = 64 * 1024;
     using Mode = ScriptedReply::Mode;
     const ScriptedReply failures[] = {
+        {200, QByteArray(100, 'D'), {}, Mode::stallInBody, limit + 1},
+        {200, QByteArray(limit + 4096, 'D'), {}, Mode::closeDelimited, -1, true},
+        {200, QByteArray(limit + 1, 'D')},
         {404, "<html>missing</html>"},
         {500, "<html>oops</html>"},
         {300, ""},
         {200, "partial", {}, Mode::stallInBody},
         {200, {}, {}, Mode::silent},
         {302, {}, {{"Location", "http://127.0.0.1:9/Q.dmg"}}},
-        {200, QByteArray(100, 'D'), {}, Mode::stallInBody, limit + 1},
-        {200, QByteArray(limit + 4096, 'D'), {}, Mode::closeDelimited, -1, true},
-        {200, QByteArray(limit + 1, 'D')},
     };
-    for (const ScriptedReply& reply : failures) {
-        updateServer.setReply(reply);
+    for (std::size_t i = 0; i < std::size(failures); ++i) {
+        hooks.downloadTimeoutMs = i < 3 ? 0 : 300; // the first three end without one
+        applyHooks();
+        updateServer.setReply(failures[i]);
         download(updateServer.url("/Q.dmg"), limit);
     }
     download(QUrl(TestHttpsServer::closedOrigin().toString() + "/Q.dmg"));
