@@ -107,17 +107,13 @@ TEST_F(UpdateCheckerTest, OversizedRepliesAreCutOffEarly) {
     EXPECT_EQ(alerts.size(), 1);
 }
 
+// A reply that stalls ends at the time-out; a server whose certificate is
+// not trusted (a fresh one, so that no earlier TLS session can be resumed)
+// is never asked. Nothing is shown.
 TEST_F(UpdateCheckerTest, TransportFailuresShowNothing) {
     hooks.checkTimeoutMs = 300;
     applyHooks();
-    ScriptedReply stalled = json(noUpdate);
-    stalled.mode = ScriptedReply::Mode::stallInBody;
-    check({200, {}, {}, ScriptedReply::Mode::silent});
-    check(stalled);
-    EXPECT_EQ(updateServer.requests.size(), 2);
-
-    // A server whose certificate is not trusted (a fresh one, so that no
-    // earlier TLS session can be resumed).
+    check({200, noUpdate, {}, ScriptedReply::Mode::stallInBody});
     TestHttpsServer untrusted;
     untrusted.setReply(json(noUpdate));
     hooks.updateOrigin = untrusted.origin();
@@ -125,10 +121,6 @@ TEST_F(UpdateCheckerTest, TransportFailuresShowNothing) {
     applyHooks();
     check(json(noUpdate));
     EXPECT_TRUE(untrusted.requests.isEmpty());
-
-    hooks.updateOrigin = TestHttpsServer::closedOrigin();
-    applyHooks();
-    check(json(noUpdate));
     EXPECT_TRUE(alerts.isEmpty());
 }
 
