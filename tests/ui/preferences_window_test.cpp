@@ -300,6 +300,10 @@ TEST_F(PreferencesWindowTest, EveryLanguageFitsWithoutClippingOrOverlap) {
         if (code == "en" || code == "ko" || code == "ar" || code == "de" || code == "fi") {
             EXPECT_EQ(window->height(), 520);
         }
+        const QWidget* const stack[] = {v().band, v().directionCard, v().behaviourCard,
+                                        v().languageCard, v().websiteLink};
+        for (std::size_t i = 1; i < std::size(stack); ++i)
+            EXPECT_LT(inWindow(stack[i - 1]).bottom(), inWindow(stack[i]).top()) << i;
         std::vector<QWidget*> texts;
         for (QWidget* card :
              {static_cast<QWidget*>(v().directionCard), static_cast<QWidget*>(v().behaviourCard),
