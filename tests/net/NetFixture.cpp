@@ -175,7 +175,7 @@ void NetFixture::TearDown() {
 }
 
 bool NetFixture::waitForFinished(int count) {
-    const bool done = QTest::qWaitFor([&] { return finishedReplies >= count; });
+    const bool done = QTest::qWaitFor([&] { return finishedReplies >= count; }, 10'000);
     QCoreApplication::sendPostedEvents();
     return done;
 }

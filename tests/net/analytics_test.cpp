@@ -39,7 +39,7 @@ protected:
         NetFixture::TearDown();
     }
     bool waitForEvents(int count) {
-        return QTest::qWaitFor([&] { return analyticsServer.requests.size() >= count; });
+        return QTest::qWaitFor([&] { return analyticsServer.requests.size() >= count; }, 10'000);
     }
 };
 
