@@ -12,7 +12,7 @@ Environment systemEnvironment() {
     environment.runningProcesses = &Processes::sameUserProcesses;
     environment.requestQuit = [](pid_t pid) { Processes::requestQuit(pid); };
     environment.self = Processes::self();
-    environment.now = &std::chrono::steady_clock::now;
+    environment.now = [] { return std::chrono::steady_clock::now(); };
     environment.sleep = [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); };
     return environment;
 }
