@@ -57,7 +57,7 @@ PY
     exit 0
 fi
 tests/vm/run-vm.sh --cache build/vm-cache --timeout 900 --mem 1024 -- \
-    tests/appvm/desktop-in-vm.sh "$deb" "$PWD" "$mode" "$PWD/build/tests/vm/app_load_probe" | tee "$out" |
+    tools/desktop-in-vm.sh "$deb" "$PWD" "$mode" "$PWD/build/tests/vm/app_load_probe" | tee "$out" |
     grep -v '^@@PNG\|^@@END\|^[A-Za-z0-9+/=]\{200,\}$' || true
 if [ "$mode" = screenshots ]; then
     python3 - "$out" docs/screenshots <<'PY'

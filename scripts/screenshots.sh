@@ -11,10 +11,10 @@
 # XDG_CONFIG_HOME whose defaults.json already holds that "language". If no
 # preferences window shows up by itself, the script opens it from the tray
 # menu. The update alert is taken from a second run with the arguments
-# "en --update-alert" (the UI showcase shows the alert by itself then; a
-# binary that shows no window is skipped). OUTPUT_DIR defaults to
-# docs/screenshots. QUILLMERE_SCREENSHOT_LANGUAGES (a space-separated list of
-# codes) replaces the default "en ko ar".
+# "en --update-alert" (the UI showcase, build/tools/showcase/quillmere_ui_showcase,
+# shows the alert by itself then; a binary that shows no window is skipped).
+# OUTPUT_DIR defaults to docs/screenshots. QUILLMERE_SCREENSHOT_LANGUAGES (a
+# space-separated list of codes) replaces the default "en ko ar".
 #
 # Needs: Xvfb, dbus-run-session, trayer, xdotool, xwininfo, ImageMagick.
 set -euo pipefail

@@ -1,7 +1,7 @@
 // Streams numbered 1000 Hz motion through the installed application while a
 // script puts its interface under load, with a plain read/write forwarder
 // beside it as the yardstick (run as root in the test VM:
-// tests/appvm/desktop-in-vm.sh ... load).
+// tools/desktop-in-vm.sh ... load).
 //
 //   app_load_probe [--seconds=MAX]
 // Prints "mice" once its fake mice exist (the script then grants access and

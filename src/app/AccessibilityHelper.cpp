@@ -13,26 +13,16 @@
 namespace quillmere::AccessibilityHelper {
 
 namespace {
-std::function<bool()>& trustCheck() {
-    static std::function<bool()> check;
-    return check;
-}
-
-bool isTrusted() {
-    return trustCheck() ? trustCheck()() : InputAccess::isTrusted();
-}
-
 void queue(std::function<void()> completion) {
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(completion),
                               Qt::QueuedConnection);
 }
 } // namespace
 
-void setTrustCheck(std::function<bool()> check) {
-    trustCheck() = std::move(check);
-}
-
-void ensureAccessibility(std::function<void()> completion) {
+void ensureAccessibility(std::function<void()> completion, Options options) {
+    std::function<bool()> isTrusted = std::move(options.isTrusted);
+    if (!isTrusted)
+        isTrusted = [] { return InputAccess::isTrusted(); };
     const bool trusted = isTrusted();
     Log::write("[Quillmere] AXIsProcessTrusted = " + std::to_string(trusted ? 1 : 0));
     if (trusted) {
@@ -47,10 +37,11 @@ void ensureAccessibility(std::function<void()> completion) {
                std::to_string(trustedAfterPrompt ? 1 : 0));
 
     auto* timer = new QTimer(QCoreApplication::instance());
-    timer->setInterval(1000);
+    timer->setInterval(options.pollInterval);
     timer->setTimerType(Qt::CoarseTimer);
     QObject::connect(timer, &QTimer::timeout, timer,
-                     [timer, prompt, completion = std::move(completion)]() mutable {
+                     [timer, prompt, isTrusted = std::move(isTrusted),
+                      completion = std::move(completion)]() mutable {
                          if (!isTrusted())
                              return;
                          // Stopped before the completion is queued: it can run only once.

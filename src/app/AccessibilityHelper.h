@@ -4,14 +4,17 @@
 // polls once a second and runs the completion exactly once when access
 // arrives, always on a later turn of the main loop.
 
+#include <chrono>
 #include <functional>
 
 namespace quillmere::AccessibilityHelper {
 
-void ensureAccessibility(std::function<void()> completion);
+// The check and how often it is asked while the prompt waits for access.
+struct Options {
+    std::function<bool()> isTrusted; // empty: the input-access check
+    std::chrono::milliseconds pollInterval{1000};
+};
 
-// The trust check in use (the input-access check by default); tests may
-// replace it. An empty function restores the default.
-void setTrustCheck(std::function<bool()> check);
+void ensureAccessibility(std::function<void()> completion, Options options = {});
 
 } // namespace quillmere::AccessibilityHelper

@@ -12,6 +12,8 @@ Environment systemEnvironment() {
     environment.runningProcesses = &Processes::sameUserProcesses;
     environment.requestQuit = [](pid_t pid) { Processes::requestQuit(pid); };
     environment.self = Processes::self();
+    environment.now = [] { return std::chrono::steady_clock::now(); };
+    environment.sleep = [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); };
     return environment;
 }
 
@@ -26,11 +28,11 @@ int enforce(const Environment& environment) {
     Log::write("[Quillmere] 기존 프로세스 종료 중...");
     for (const Processes::ProcessInfo& process : running)
         environment.requestQuit(process.pid); // a normal quit request, never a kill
-    const auto deadline = std::chrono::steady_clock::now() + waitLimit;
-    while (std::chrono::steady_clock::now() < deadline) {
+    const auto deadline = environment.now() + waitLimit;
+    while (environment.now() < deadline) {
         if (others().empty())
             break;
-        std::this_thread::sleep_for(pollInterval);
+        environment.sleep(pollInterval);
     }
     Log::write("[Quillmere] 기존 프로세스 종료 완료");
     return static_cast<int>(running.size());

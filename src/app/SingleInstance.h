@@ -13,11 +13,14 @@ namespace quillmere::SingleInstance {
 inline constexpr std::chrono::milliseconds waitLimit{3000};
 inline constexpr std::chrono::milliseconds pollInterval{100};
 
-// What the rule looks at; the defaults read /proc and send SIGTERM.
+// What the rule looks at; the system's reads /proc, sends SIGTERM and waits
+// on the steady clock.
 struct Environment {
     std::function<std::vector<Processes::ProcessInfo>()> runningProcesses;
     std::function<void(pid_t)> requestQuit;
     Processes::ProcessInfo self;
+    std::function<std::chrono::steady_clock::time_point()> now;
+    std::function<void(std::chrono::milliseconds)> sleep;
 };
 
 Environment systemEnvironment();

@@ -60,8 +60,22 @@ int main(int argc, char** argv) {
     AppDelegate delegate;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });
+    // Whether any mouse can be taken over, told by the input thread, shown
+    // in the tray's tooltip.
+    input.loop().post([&input, &delegate] {
+        input.services().setStatusListener([&delegate](bool, const std::string& why) {
+            QMetaObject::invokeMethod(
+                &delegate,
+                [&delegate, problem = QString::fromStdString(why)] {
+                    delegate.setMouseProblem(problem);
+                },
+                Qt::QueuedConnection);
+        });
+    });
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
     const int result = QApplication::exec();
+    // The delegate goes before the input thread: nothing may be told to it.
+    input.loop().runAndWait([&input] { input.services().setStatusListener({}); });
     ScrollConfig::setDefaults(nullptr);
     return result;
 }

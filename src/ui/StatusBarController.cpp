@@ -89,9 +89,25 @@ void StatusBarController::showStatusItemWhenTrayExists() {
 }
 
 void StatusBarController::createNotifierItem() {
-    if (!notifierItem_)
-        notifierItem_ =
-            std::make_unique<StatusNotifierItem>(*menu_, AppStyle::appIcon(), trayWatcher_->bus());
+    if (notifierItem_)
+        return;
+    notifierItem_ =
+        std::make_unique<StatusNotifierItem>(*menu_, AppStyle::appIcon(), trayWatcher_->bus());
+    showToolTip();
+}
+
+void StatusBarController::setMouseProblem(const QString& problem) {
+    mouseProblem_ = problem;
+    showToolTip();
+}
+
+void StatusBarController::showToolTip() {
+    const QString title = QCoreApplication::applicationName();
+    if (notifierItem_)
+        notifierItem_->setToolTip(title, mouseProblem_);
+    if (statusItem_)
+        statusItem_->setToolTip(
+            mouseProblem_.isEmpty() ? title : title + QStringLiteral("\n") + mouseProblem_);
 }
 
 void StatusBarController::createStatusItem() {
@@ -106,6 +122,7 @@ void StatusBarController::createStatusItem() {
                 if (reason == QSystemTrayIcon::Trigger && !menu_->isVisible())
                     menu_->popup(QCursor::pos());
             });
+    showToolTip();
     statusItem_->show();
 }
 

@@ -50,6 +50,10 @@ public:
     // Empty until the preferences are first asked for.
     PreferencesWindow* preferencesWindow() const { return preferencesWindow_.get(); }
 
+    // Why no mouse can be taken over, shown in the icon's tooltip; empty
+    // while one is.
+    void setMouseProblem(const QString& problem);
+
 public slots:
     void toggleEnabled();
     void showPreferences();
@@ -67,6 +71,7 @@ private:
     void showStatusItemWhenTrayExists();
     void createStatusItem();
     void createNotifierItem();
+    void showToolTip();
 
     GrabScrollManager& grabScrollManager_;
     StatusBarActions actions_;
@@ -75,6 +80,7 @@ private:
     std::unique_ptr<StatusNotifierItem> notifierItem_;
     std::unique_ptr<PreferencesWindow> preferencesWindow_;
     TrayHostWatcher* trayWatcher_ = nullptr;
+    QString mouseProblem_;
     QAction* versionItem_ = nullptr;
     QAction* toggleItem_ = nullptr;
     QAction* prefsItem_ = nullptr;

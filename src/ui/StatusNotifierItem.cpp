@@ -243,7 +243,10 @@ class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
 
 public:
     StatusNotifierItemAdaptor(StatusNotifierItem& item)
-        : QDBusAbstractAdaptor(&item), item_(item), pixmaps_(pixmapsOf(item.icon_)) {}
+        : QDBusAbstractAdaptor(&item), item_(item), pixmaps_(pixmapsOf(item.icon_)) {
+        connect(&item, &StatusNotifierItem::toolTipChanged, this,
+                &StatusNotifierItemAdaptor::NewToolTip);
+    }
     QString category() const { return QStringLiteral("ApplicationStatus"); }
     QString id() const { return QCoreApplication::applicationName(); }
     QString status() const { return QStringLiteral("Active"); }
@@ -251,7 +254,7 @@ public:
     QString empty() const { return QString(); }
     TrayPixmaps iconPixmap() const { return pixmaps_; }
     TrayPixmaps noPixmaps() const { return {}; }
-    TrayToolTip toolTip() const { return {}; }
+    TrayToolTip toolTip() const { return {{}, {}, item_.toolTipTitle_, item_.toolTipText_}; }
     // The whole item is its menu: hosts open it on any click.
     bool itemIsMenu() const { return true; }
     QDBusObjectPath menu() const { return QDBusObjectPath(StatusNotifierItem::menuPath); }
@@ -383,6 +386,14 @@ StatusNotifierItem::~StatusNotifierItem() {
     bus_.unregisterService(serviceName_);
     bus_.unregisterObject(QString::fromLatin1(menuPath));
     bus_.unregisterObject(QString::fromLatin1(itemPath));
+}
+
+void StatusNotifierItem::setToolTip(const QString& title, const QString& text) {
+    if (title == toolTipTitle_ && text == toolTipText_)
+        return;
+    toolTipTitle_ = title;
+    toolTipText_ = text;
+    emit toolTipChanged();
 }
 
 void StatusNotifierItem::registerWithWatcher() {

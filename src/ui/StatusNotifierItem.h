@@ -31,9 +31,12 @@ public:
     QString serviceName() const { return serviceName_; }
     // The menu layout's revision: it grows with every change of the menu.
     uint revision() const { return revision_; }
+    // What the panel shows when the pointer rests on the icon.
+    void setToolTip(const QString& title, const QString& text);
 
 signals:
     void layoutUpdated(uint revision, int parent);
+    void toolTipChanged();
 
 private:
     friend class StatusNotifierItemAdaptor;
@@ -45,6 +48,8 @@ private:
     QDBusConnection bus_;
     QString serviceName_;
     uint revision_ = 1;
+    QString toolTipTitle_;
+    QString toolTipText_;
 };
 
 } // namespace quillmere

@@ -1,31 +1,84 @@
 #pragma once
-// Common set-up for the network tests: a memory settings store, local HTTPS
+// The network tests' ground: HTTPS servers inside the test process, with a
+// committed certificate trusted only through the test TLS configuration and
+// replies scripted by each test; and a fixture with a memory settings store,
 // servers standing in for the update and analytics hosts, a gate that
 // refuses (and fails the test on) any request to another host, and
 // recorders for opened URLs and the update alerts.
 
-#include "TestHttpsServer.h"
 #include "engine/MemorySettingsStore.h"
 #include "net/NetTesting.h"
 #include "net/UpdateChecker.h"
 
 #include <QList>
+#include <QMap>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <functional>
 
 namespace quillmere::nettest {
 
-// An alert the update check asked for: an offer, or the absence of one.
-struct ShownAlert {
-    std::optional<UpdateChecker::Offer> offer;
+struct RecordedRequest {
+    QByteArray method;
+    QByteArray target;                    // path and query as sent
+    QMap<QByteArray, QByteArray> headers; // names in lower case
+    QByteArray body;
 };
 
-// Hooks that refuse every request and fail the running test on any request,
-// opened URL or alert: in force outside the fixture's tests.
+struct ScriptedReply {
+    enum class Mode {
+        complete,       // status, headers and the whole body, then close
+        silent,         // never answers
+        stallInBody,    // headers and the body, but announces more and stalls
+        closeDelimited, // no Content-Length: the body ends when the connection closes
+    };
+    ScriptedReply(int status = 200, QByteArray body = {},
+                  QList<QPair<QByteArray, QByteArray>> headers = {}, Mode mode = Mode::complete,
+                  qint64 announcedLength = -1, bool keepOpen = false)
+        : status(status), body(std::move(body)), headers(std::move(headers)), mode(mode),
+          announcedLength(announcedLength), keepOpen(keepOpen) {}
+    int status;
+    QByteArray body;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    Mode mode;
+    qint64 announcedLength; // stallInBody: default 1000 bytes more than sent
+    bool keepOpen;          // closeDelimited: never close, so the body never ends
+};
+
+class TestHttpsServer : public QTcpServer {
+public:
+    // Listens on 127.0.0.1 on a free port; plainHttp serves without TLS.
+    explicit TestHttpsServer(bool plainHttp = false);
+
+    QUrl origin() const;
+    QUrl url(const QString& pathAndQuery) const { return QUrl(origin().toString() + pathAndQuery); }
+    void setReply(const ScriptedReply& reply) {
+        handler = [reply](const RecordedRequest&) { return reply; };
+    }
+
+    std::function<ScriptedReply(const RecordedRequest&)> handler;
+    QList<RecordedRequest> requests;
+    int connections = 0;
+
+    // Trusts the test certificate and nothing else.
+    static QSslConfiguration clientConfiguration();
+    // An origin on which nothing listens.
+    static QUrl closedOrigin();
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
+
+private:
+    void serve(QTcpSocket* socket, QByteArray& buffer);
+    bool plain_;
+};
+
+// Hooks that refuse and fail the running test on any request: in force
+// outside the fixture's tests.
 void installLockdown();
 
 class NetFixture : public ::testing::Test {
@@ -33,26 +86,25 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Installs hooks again after a test changed hooks_.
-    void applyHooks();
-    // Waits until the shared manager has finished this many replies in
-    // total, then lets queued work run.
-    bool waitForFinished(int count, int timeoutMs = 10'000);
-    bool waitForAlerts(int count, int timeoutMs = 10'000);
-    // Runs queued events for a short while (lets a queued alert appear).
-    static void settle();
+    void applyHooks() { NetTesting::install(hooks); }
+    // The address the request that send() makes would go to without the
+    // test origins; the request is refused.
+    QUrl addressOf(const std::function<void()>& send);
+    // Waits until the shared manager has finished this many replies in all,
+    // then runs what their ends queued (alerts, opening a download).
+    bool waitForFinished(int count);
 
     MemorySettingsStore store;
-    std::unique_ptr<TestHttpsServer> updateServer;
-    std::unique_ptr<TestHttpsServer> analyticsServer;
+    TestHttpsServer updateServer;
+    TestHttpsServer analyticsServer;
     QTemporaryDir downloads;
     NetTesting::Hooks hooks;
 
     QList<QUrl> requested; // every request the gate saw
     QList<QUrl> opened;
-    QList<ShownAlert> alerts;
-    // The user's answer to the next update alerts.
-    UpdateChecker::Answer answer = UpdateChecker::Answer::later;
+    // The alerts shown: an offer, or nothing for "no update".
+    QList<std::optional<UpdateChecker::Offer>> alerts;
+    UpdateChecker::Answer answer = UpdateChecker::Answer::later; // the user's answer
     int finishedReplies = 0;
 };
 

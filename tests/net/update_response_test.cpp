@@ -10,12 +10,11 @@ using UpdateReplies::decode;
 
 TEST(UpdateReplyDecoding, AcceptsTheFourMembersAndIgnoresOthers) {
     const auto full = decode(R"({"updateAvailable":true,"latestVersion":"1.1.0",
-        "downloadUrl":"https://quillmere.app/Quillmere-1.1.0.dmg","releaseNotes":"Faster",
-        "extra":[1,2,{"x":null}]})");
+        "downloadUrl":"https://h/Q.dmg","releaseNotes":"Faster","extra":[1,2,{"x":null}]})");
     ASSERT_TRUE(full);
     EXPECT_TRUE(full->updateAvailable);
     EXPECT_EQ(full->latestVersion, "1.1.0");
-    EXPECT_EQ(full->downloadUrl, QString("https://quillmere.app/Quillmere-1.1.0.dmg"));
+    EXPECT_EQ(full->downloadUrl, QString("https://h/Q.dmg"));
     EXPECT_EQ(full->releaseNotes, QString("Faster"));
 
     // Null and absent optional members both mean none; an empty string is kept.
@@ -31,23 +30,15 @@ TEST(UpdateReplyDecoding, AcceptsTheFourMembersAndIgnoresOthers) {
 TEST(UpdateReplyDecoding, RefusesAnythingButTheStrictShape) {
     const char* bad[] = {
         "",
-        "not json",
         "<html><body><h1>502 Bad Gateway</h1></body></html>",
-        "[]",
         R"(["updateAvailable", true])",
-        "null",
-        R"("updateAvailable")",
         R"({"updateAvailable":true,"latestVersion":"1.1.0")", // truncated
         R"({"latestVersion":"1.1.0"})",                       // missing Boolean
         R"({"updateAvailable":true})",                        // missing version
         R"({"updateAvailable":null,"latestVersion":"1.1.0"})",
-        R"({"updateAvailable":true,"latestVersion":null})",
-        R"({"updateAvailable":1,"latestVersion":"1.1.0"})",
         R"({"updateAvailable":"true","latestVersion":"1.1.0"})",
         R"({"updateAvailable":true,"latestVersion":110})",
-        R"({"updateAvailable":true,"latestVersion":"1.1.0","downloadUrl":42})",
         R"({"updateAvailable":true,"latestVersion":"1.1.0","downloadUrl":{"href":"x"}})",
-        R"({"updateAvailable":true,"latestVersion":"1.1.0","releaseNotes":["a"]})",
         R"({"updateAvailable":true,"latestVersion":"1.1.0","releaseNotes":false})",
     };
     for (const char* body : bad)
@@ -88,18 +79,12 @@ TEST(DownloadFileName, TakesTheLastSegmentAndRefusesUnsafeNames) {
 
     const char* refused[] = {
         "http://h/Quillmere.dmg", // not https
-        "ftp://h/Quillmere.dmg",
         "file:///tmp/Quillmere.dmg",
         "https:///Quillmere.dmg",
-        "https://h",
         "https://h/",
-        "https://h/dir/",
-        "https://h/.",
         "https://h/a/..",
         "https://h/a/%2e%2e",
-        "https://h/%2E",
         "https://h/a%2Fb.dmg",
-        "https://h/..%2F..%2F.bashrc",
         "https://h/a%5Cb.dmg",
         "https://h/a%00b.dmg",
         "https://h/a%0Ab.dmg",

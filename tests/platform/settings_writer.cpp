@@ -1,16 +1,12 @@
-// Writes one key many times through the settings store; the kill test stops
-// it with SIGKILL at random moments. Usage: settings_writer FILE KEY COUNT
+// Counts one key up through the settings store, from the value stored, until
+// it is killed: the kill test stops it with SIGKILL at random moments.
+// Usage: settings_writer FILE KEY
 #include "platform/JsonSettingsStore.h"
 
-#include <cstdlib>
-#include <string>
-
 int main(int argc, char** argv) {
-    if (argc != 4)
+    if (argc != 3)
         return 2;
     quillmere::JsonSettingsStore store(QString::fromLocal8Bit(argv[1]));
-    const long count = std::atol(argv[3]);
-    for (long i = 0; i < count; ++i)
-        store.setObject(argv[2], static_cast<double>(i));
-    return 0;
+    for (double next = store.doubleValue(argv[2]) + 1;; ++next)
+        store.setObject(argv[2], next);
 }

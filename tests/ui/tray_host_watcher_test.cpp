@@ -233,6 +233,8 @@ TEST_F(TrayHostWatcherTest, TheIconAndItsMenuGoToThePanelWhenItStartsAfterQuillm
     StatusBarController controller(manager, actions, appSide);
     EXPECT_EQ(controller.notifierItem(), nullptr);
     EXPECT_EQ(log.lines.size(), 1u);
+    const QString problem = "no mouse can be taken over: /dev/input/event3 (Keys) is a keyboard";
+    controller.setMouseProblem(problem);
 
     panelStarts(true);
     for (int i = 0; i < 60 && stand.items().isEmpty(); ++i)
@@ -257,6 +259,25 @@ TEST_F(TrayHostWatcherTest, TheIconAndItsMenuGoToThePanelWhenItStartsAfterQuillm
                                         "Preferences...", "Check for Updates...", "-", "Quit"}));
     ASSERT_EQ(menu.toggles.size(), 8);
     EXPECT_EQ(menu.toggles[2], 1);
+
+    // The tooltip says why no mouse is taken, and nothing once one is.
+    const auto toolTip = [&] {
+        QProcess reader;
+        reader.start(QStringLiteral("gdbus"),
+                     {"call", "--address", bus.address(), "--dest", service, "--object-path",
+                      StatusNotifierItem::itemPath, "--method",
+                      "org.freedesktop.DBus.Properties.Get", "org.kde.StatusNotifierItem",
+                      "ToolTip"});
+        // This thread answers the call: its loop must run meanwhile.
+        if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 10000))
+            return std::string("(no answer)");
+        return reader.readAllStandardOutput().trimmed().toStdString();
+    };
+    const std::string title = QCoreApplication::applicationName().toStdString();
+    EXPECT_EQ(toolTip(),
+              "(<('', @a(iiay) [], '" + title + "', '" + problem.toStdString() + "')>,)");
+    controller.setMouseProblem({});
+    EXPECT_EQ(toolTip(), "(<('', @a(iiay) [], '" + title + "', '')>,)");
 
     // A click on "Enabled" in the panel's menu switches scrolling off, and
     // the panel reads the new state. Clicks come as libdbusmenu sends them.
