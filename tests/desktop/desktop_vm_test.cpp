@@ -141,15 +141,23 @@ protected:
             << "the display server did not take the virtual pointer";
     }
 
-    // Moves the pointer over the client until it reports the motion. Each
-    // try starts from the corner again: motion written before the server
-    // has opened a new device is lost, and would leave the pointer elsewhere.
+    // Moves the pointer over the client, then nudges it, until the client
+    // reports motion. Now and then it starts from the corner again: motion
+    // written before the server has opened a new device is lost and leaves
+    // the pointer elsewhere.
     static bool pointerReaches(Client& c, std::chrono::milliseconds limit = 30s) {
+        int tries = 0;
+        std::size_t from = 0;
         return pumpUntil(
             [&] {
-                const std::size_t from = c.app->mark();
-                pointer->moveTo(c.x, c.y);
-                return c.app->waitFor("move", from, 1s);
+                if (tries++ % 8 == 0) {
+                    from = c.app->mark();
+                    pointer->moveTo(c.x, c.y);
+                }
+                if (c.app->waitFor("move", from, 400ms))
+                    return true;
+                pointer->moveBy(pointer->x() == c.x ? 1 : -1, 0);
+                return false;
             },
             limit);
     }
