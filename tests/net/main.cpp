@@ -3,8 +3,10 @@
 // and nothing reaches a real host even between tests.
 
 #include "NetFixture.h"
+#include "net/Network.h"
 
 #include <QApplication>
+#include <QNetworkAccessManager>
 #include <QNetworkProxy>
 
 #include <gtest/gtest.h>
@@ -16,5 +18,10 @@ int main(int argc, char** argv) {
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     quillmere::nettest::installLockdown();
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // The manager and its network thread end here, while the application
+    // still runs, not in the middle of its destruction.
+    delete &quillmere::Network::manager();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return result;
 }
