@@ -17,23 +17,31 @@ cmake --build build --target quillmere app_load_probe desktop_vm_test desktop_pr
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/CMakeCache.txt)
 deb=$(readlink -f "${2:-build/package/quillmere_${version}_amd64.deb}")
 out=$(mktemp)
-if [ "$mode" = desktop ]; then
-    for server in x11 sway; do
-        filter=()
-        [ $server = x11 ] && filter=(--gtest_filter=-*Tray*)
-        tests/vm/run-vm.sh --cache build/vm-cache --timeout 900 --mem 1536 --env DESKTOP_SHOTS=1 -- \
-            tests/desktop/desktop-vm.sh run $server "$PWD/build/package/quillmere_${version}_amd64.deb" \
-            "$PWD/build/tests/desktop/desktop_vm_test" --probe="$PWD/build/tests/desktop/desktop_probe" \
-            --gtk="$PWD/tests/desktop/gtk-document.py" "${filter[@]}" | tee -a "$out" |
-            grep -v '^@@\|^[A-Za-z0-9+/=]\{200,\}$' || true
-    done
-    python3 - "$out" docs/screenshots <<'PY'
-import base64, collections, os, re, sys
+# The screenshots a run printed, base64-encoded, into docs/screenshots.
+save_screenshots() {
+    python3 - "$1" docs/screenshots <<'PY'
+import base64, re, sys, os
 text = open(sys.argv[1], encoding="utf-8", errors="replace").read()
 for name, data in re.findall(r"@@PNG (\S+)@@\n(\S+)\n@@END@@", text):
     with open(os.path.join(sys.argv[2], name), "wb") as f:
         f.write(base64.b64decode(data))
     print("wrote", os.path.join(sys.argv[2], name))
+PY
+}
+if [ "$mode" = desktop ]; then
+    for server in x11 sway; do
+        filter=()
+        [ $server = x11 ] && filter=(--gtest_filter=-*Tray*)
+        tests/vm/run-vm.sh --cache build/vm-cache --timeout 900 --mem 1536 --env DESKTOP_SHOTS=1 -- \
+            tests/desktop/desktop-vm.sh run $server "$deb" \
+            "$PWD/build/tests/desktop/desktop_vm_test" --probe="$PWD/build/tests/desktop/desktop_probe" \
+            --gtk="$PWD/tests/desktop/gtk-document.py" "${filter[@]}" | tee -a "$out" |
+            grep -v '^@@\|^[A-Za-z0-9+/=]\{200,\}$' || true
+    done
+    save_screenshots "$out"
+    python3 - "$out" <<'PY'
+import collections, re, sys
+text = open(sys.argv[1], encoding="utf-8", errors="replace").read()
 rows = collections.defaultdict(dict)
 for server, client, key, value in re.findall(r"@@ROW (\S+) (\S+) (\S+) (-?\d+)", text):
     rows[(server, client)][key] = int(value)
@@ -59,16 +67,7 @@ fi
 tests/vm/run-vm.sh --cache build/vm-cache --timeout 900 --mem 1024 -- \
     tools/desktop-in-vm.sh "$deb" "$PWD" "$mode" "$PWD/build/tests/vm/app_load_probe" | tee "$out" |
     grep -v '^@@PNG\|^@@END\|^[A-Za-z0-9+/=]\{200,\}$' || true
-if [ "$mode" = screenshots ]; then
-    python3 - "$out" docs/screenshots <<'PY'
-import base64, re, sys, os
-text = open(sys.argv[1], encoding="utf-8", errors="replace").read()
-for name, data in re.findall(r"@@PNG (\S+)@@\n(\S+)\n@@END@@", text):
-    with open(os.path.join(sys.argv[2], name), "wb") as f:
-        f.write(base64.b64decode(data))
-    print("wrote", os.path.join(sys.argv[2], name))
-PY
-fi
+[ "$mode" != screenshots ] || save_screenshots "$out"
 if [ "$mode" = measure ]; then
     # The same start-up to the permission prompt on this machine, natively,
     # to know how much slower the emulated VM is.

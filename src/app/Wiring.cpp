@@ -2,10 +2,10 @@
 
 #include "LaunchAtLoginHelper.h"
 #include "net/Analytics.h"
+#include "net/Network.h"
 #include "ui/UpdateAlerts.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 
 namespace quillmere::Wiring {
 
@@ -27,7 +27,7 @@ PreferencesActions preferencesActions() {
     };
     actions.setLaunchAtLogin = [](bool enabled) { LaunchAtLoginHelper::setEnabled(enabled); };
     actions.isLaunchAtLoginEnabled = [] { return LaunchAtLoginHelper::isEnabled(); };
-    actions.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    actions.openUrl = [](const QUrl& url) { Network::openUrl(url); };
     return actions;
 }
 

@@ -18,8 +18,10 @@ const QString managerInterface = QStringLiteral("org.freedesktop.login1.Manager"
 const QString sessionInterface = QStringLiteral("org.freedesktop.login1.Session");
 const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
 
-template <typename Then> void call(QDBusConnection& bus, const QDBusMessage& message, Then then) {
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message));
+// The answer is dropped if `owner` goes first.
+template <typename Then>
+void call(QObject* owner, QDBusConnection& bus, const QDBusMessage& message, Then then) {
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message), owner);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
                      [then](QDBusPendingCallWatcher* done) {
                          then(done->reply());
@@ -39,7 +41,7 @@ SessionWatcher::SessionWatcher(const QDBusConnection& bus, QObject* parent)
     QDBusMessage find = QDBusMessage::createMethodCall(login1, managerPath, managerInterface,
                                                        QStringLiteral("GetSessionByPID"));
     find << static_cast<uint>(::getpid());
-    call(bus_, find, [this](const QDBusMessage& reply) {
+    call(this, bus_, find, [this](const QDBusMessage& reply) {
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
             Log::write(("[Quillmere] no login session to follow (" + reply.errorMessage() +
                         "): user switching is not followed")
@@ -61,7 +63,7 @@ void SessionWatcher::askActive() {
     QDBusMessage get =
         QDBusMessage::createMethodCall(login1, sessionPath_, properties, QStringLiteral("Get"));
     get << sessionInterface << QStringLiteral("Active");
-    call(bus_, get, [this](const QDBusMessage& reply) {
+    call(this, bus_, get, [this](const QDBusMessage& reply) {
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
             set(reply.arguments().first().value<QDBusVariant>().variant().toBool(), sleeping_);
     });

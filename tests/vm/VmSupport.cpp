@@ -35,7 +35,7 @@ input_event makeEvent(std::uint16_t type, std::uint16_t code, std::int32_t value
 }
 
 FakeMouse::FakeMouse(const std::string& name, const std::string& phys, MouseShape shape)
-    : phys_(phys) {
+    : name_(name), phys_(phys) {
     libevdev* model = libevdev_new();
     libevdev_set_name(model, name.c_str());
     libevdev_set_phys(model, phys.c_str());

@@ -61,6 +61,7 @@ public:
     const std::string& node() const { return node_; }
     // The uinput descriptor, for writing many frames at once.
     int fd() const { return fd_; }
+    const std::string& name() const { return name_; }
     const std::string& phys() const { return phys_; }
     bool plugged() const { return device_ != nullptr; }
 
@@ -68,6 +69,7 @@ private:
     int fd_ = -1;
     libevdev_uinput* device_ = nullptr;
     std::string node_;
+    std::string name_;
     std::string phys_;
 };
 

@@ -166,19 +166,25 @@ TEST_F(CitizenTest, TheGestureButtonFollowsHandednessAndTheSettings) {
         const char* setting;
         bool leftHanded;
         std::uint16_t gesture;
-        std::uint16_t plain; // passes at once, as any other button
+        std::uint16_t plain;        // passes at once, as any other button
+        bool thisMouseOnly = false; // the desktop's setting for this mouse alone (KDE)
     };
     const Case cases[] = {
         {"auto", true, BTN_LEFT, BTN_RIGHT},
         {"auto", false, BTN_RIGHT, BTN_LEFT},
         {"middle", true, BTN_MIDDLE, BTN_RIGHT},
         {"sideways", true, BTN_LEFT, BTN_RIGHT}, // unknown: as "auto"
+        {"auto", true, BTN_LEFT, BTN_RIGHT, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.setting) + (c.leftHanded ? ", left-handed" : ", right-handed"));
+        SCOPED_TRACE(std::string(c.setting) + (c.leftHanded ? ", left-handed" : ", right-handed") +
+                     (c.thisMouseOnly ? " for this mouse only" : ""));
         store.setObject("gestureButton", std::string(c.setting));
-        onInput(
-            [&] { input.services().setHandedness({.leftHanded = c.leftHanded, .perDevice = {}}); });
+        input::Handedness handedness{.leftHanded = c.leftHanded, .perDevice = {}};
+        if (c.thisMouseOnly) // 0x1d57:0xad17, the fake mice's ids
+            handedness = {.leftHanded = !c.leftHanded,
+                          .perDevice = {{"7511:44311:" + mouse->name(), c.leftHanded}}};
+        onInput([&] { input.services().setHandedness(handedness); });
         mouse->move(1, 0); // the next frame picks the change up
         drag(*mouse, c.gesture);
         auto frames = drain(*mouse, pointer);

@@ -46,9 +46,6 @@ enum class Verdict {
 // The reason a verdict gives for leaving a mouse alone, for the log.
 const char* reason(Verdict verdict);
 Verdict judge(udev_device* device, bool takeVirtualDevices);
-inline bool isEligibleMouse(udev_device* device, bool takeVirtualDevices = false) {
-    return judge(device, takeVirtualDevices) == Verdict::taken;
-}
 
 // Every event node marked as a mouse, with its verdict (the device is valid
 // during the call).

@@ -78,6 +78,9 @@ GrabbedMouse::GrabbedMouse(const Identity& identity, std::string uinputPath, int
                            libevdev* device, MouseOwner& owner, EventLoop& loop)
     : node_(identity.node), id_(identity.id), uinputPath_(std::move(uinputPath)), fd_(fd),
       device_(device), owner_(owner), loop_(loop), translator_(identity.id, 1000.0 / identity.dpi) {
+    const char* name = libevdev_get_name(device);
+    deviceKey_ = std::to_string(libevdev_get_id_vendor(device)) + ':' +
+                 std::to_string(libevdev_get_id_product(device)) + ':' + (name ? name : "");
     frame_.reserve(32);
 }
 
@@ -180,6 +183,14 @@ int GrabbedMouse::drain() {
     }
 }
 
+void GrabbedMouse::translateFrame(std::int64_t timestamp) {
+    translating_ = true;
+    translator_.translate(frame_, *this, timestamp);
+    translating_ = false;
+    if (pointer_)
+        pointer_->endFrame();
+}
+
 void GrabbedMouse::readFrames() {
     // The gesture button may have changed (settings, the desktop's
     // handedness); never to one the pointer holds down now.
@@ -196,13 +207,8 @@ void GrabbedMouse::readFrames() {
             }
             if (ev.code != SYN_REPORT)
                 continue;
-            if (!stampedBefore(ev, grabbedAt_)) {
-                translating_ = true;
-                translator_.translate(frame_, *this, nanoseconds(ev));
-                translating_ = false;
-                if (pointer_)
-                    pointer_->endFrame();
-            }
+            if (!stampedBefore(ev, grabbedAt_))
+                translateFrame(nanoseconds(ev));
             frame_.clear();
             if (status_ != Status::grabbed)
                 return; // closed by the engine's callback
@@ -241,11 +247,7 @@ void GrabbedMouse::resync() {
         vanish(rc);
         return;
     }
-    translating_ = true;
-    translator_.translate(frame_, *this, now());
-    translating_ = false;
-    if (pointer_)
-        pointer_->endFrame();
+    translateFrame(now());
     frame_.clear();
 }
 

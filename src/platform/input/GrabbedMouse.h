@@ -97,6 +97,9 @@ private:
     // the read error when the device is gone, else 0.
     int drain();
     void readFrames();
+    // Hands the frame read so far to the translator and closes it on the
+    // virtual pointer.
+    void translateFrame(std::int64_t timestamp);
     void resync();
     void vanish(int error);
     bool anyKeyDown() const;

@@ -194,6 +194,8 @@ void LinuxEventServices::deactivate() {
     for (auto& [node, mouse] : mice)
         mouse->closeEndingGesture();
     reportedTaken_ = -1; // nothing to say while nothing is meant to be taken
+    if (statusListener_)
+        statusListener_(false, {});
 }
 
 void LinuxEventServices::leaveAlone(udev_device* device, input::Verdict verdict) {
@@ -257,8 +259,12 @@ void LinuxEventServices::onMonitorReadable() {
                     leaveAlone(device, verdict);
                 reportStatus();
             } else if (std::strcmp(action, "remove") == 0) {
-                leftAlone_.erase(node);
+                const bool wasLeftAlone = leftAlone_.erase(node) > 0;
                 removeDevice(node);
+                if (wasLeftAlone && mice_.empty()) {
+                    reportedTaken_ = -1; // what was found changed: say it again
+                    reportStatus();
+                }
             }
         }
         udev_device_unref(device);
@@ -288,11 +294,14 @@ void LinuxEventServices::vanished(GrabbedMouse& mouse, bool revoked) {
     const auto found = mice_.find(mouse.node());
     if (found != mice_.end() && found->second.get() == &mouse)
         mice_.erase(found);
-    // Taken again when the session is active again (activation scans anew).
-    if (revoked)
+    // Taken again when the session is active again (activation scans anew);
+    // until then there is nothing to report: the session is being switched.
+    if (revoked) {
         Log::write("[Quillmere] " + mouse.node() +
                    " was taken from this session; it is taken again when the session is "
                    "active again");
+        return;
+    }
     reportStatus();
 }
 

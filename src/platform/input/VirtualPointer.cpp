@@ -111,12 +111,13 @@ void VirtualPointer::queue(const input_event& event) {
     // value, as hi-res mice report both: libinput then counts each step
     // once, before and after the engine's own scrolling.
     if (event.type == EV_REL && event.code < REL_CNT && mirror_.test(event.code))
-        queueAsIs(makeEvent(EV_REL, event.code == REL_WHEEL ? REL_WHEEL_HI_RES : REL_HWHEEL_HI_RES,
-                            event.value * 120));
-    queueAsIs(event);
+        queuePosted(makeEvent(EV_REL,
+                              event.code == REL_WHEEL ? REL_WHEEL_HI_RES : REL_HWHEEL_HI_RES,
+                              event.value * 120));
+    queuePosted(event);
 }
 
-void VirtualPointer::queueAsIs(const input_event& event) {
+void VirtualPointer::queuePosted(const input_event& event) {
     if (event.type == EV_KEY && event.code < KEY_CNT && event.value != 2)
         held_.set(event.code, event.value != 0);
     pending_.push_back(event);
@@ -175,7 +176,7 @@ bool VirtualPointer::write(const input_event* events, std::size_t count) {
 bool VirtualPointer::writeFrame(std::span<const input_event> events) {
     endFrame();
     for (const input_event& event : events)
-        queueAsIs(event);
+        queuePosted(event);
     return flush();
 }
 
@@ -183,7 +184,7 @@ void VirtualPointer::releaseButtons() {
     endFrame();
     for (std::size_t code = 0; code < held_.size(); ++code)
         if (held_.test(code))
-            queueAsIs(makeEvent(EV_KEY, static_cast<std::uint16_t>(code), 0));
+            queuePosted(makeEvent(EV_KEY, static_cast<std::uint16_t>(code), 0));
     flush();
 }
 

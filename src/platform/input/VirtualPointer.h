@@ -41,7 +41,7 @@ public:
     // Queues an event the mouse made (wheel steps may be mirrored).
     void queue(const input_event& event);
     // Queues an event the engine made, as it is.
-    void queuePosted(const input_event& event) { queueAsIs(event); }
+    void queuePosted(const input_event& event);
     // Closes the frame being queued (nothing happens for an empty one).
     void endFrame();
     // Writes everything queued; returns false when the kernel refused it.
@@ -59,7 +59,6 @@ public:
 private:
     VirtualPointer() = default;
     bool write(const input_event* events, std::size_t count);
-    void queueAsIs(const input_event& event);
 
     int fd_ = -1;
     libevdev_uinput* device_ = nullptr;
