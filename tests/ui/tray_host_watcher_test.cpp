@@ -13,16 +13,12 @@
 #include "ui/TrayHostWatcher.h"
 
 #include <QCoreApplication>
-#include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusVariant>
-#include <QMenu>
 #include <QMutex>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
-#include <QSystemTrayIcon>
 #include <QTest>
 #include <QThread>
 
@@ -181,48 +177,6 @@ TEST_F(TrayHostWatcherTest, WithoutABusNothingIsWatched) {
     EXPECT_FALSE(watcher.isWatching());
 }
 
-// The menu as a panel reads it: each entry's label ("-" for a separator)
-// and its toggle state, with the layout's revision.
-struct PanelMenu {
-    uint revision = 0;
-    QStringList labels;
-    QList<int> toggles;
-};
-
-PanelMenu readMenu(QDBusConnection& panel, const QString& service) {
-    QDBusMessage call = QDBusMessage::createMethodCall(service, StatusNotifierItem::menuPath,
-                                                       QStringLiteral("com.canonical.dbusmenu"),
-                                                       QStringLiteral("GetLayout"));
-    call << 0 << -1 << QStringList();
-    const QDBusMessage reply = panel.call(call, QDBus::BlockWithGui);
-    PanelMenu menu;
-    if (reply.arguments().size() != 2)
-        return menu;
-    menu.revision = reply.arguments()[0].toUInt();
-    const QDBusArgument root = reply.arguments()[1].value<QDBusArgument>();
-    int id = 0;
-    QVariantMap properties;
-    root.beginStructure();
-    root >> id >> properties;
-    root.beginArray();
-    while (!root.atEnd()) {
-        QDBusVariant wrapped;
-        root >> wrapped;
-        const QDBusArgument child = wrapped.variant().value<QDBusArgument>();
-        child.beginStructure();
-        child >> id >> properties;
-        child.beginArray();
-        child.endArray();
-        child.endStructure();
-        const bool separator = properties.value("type").toString() == "separator";
-        menu.labels << (separator ? QStringLiteral("-") : properties.value("label").toString());
-        menu.toggles << properties.value("toggle-state", -1).toInt();
-    }
-    root.endArray();
-    root.endStructure();
-    return menu;
-}
-
 TEST_F(TrayHostWatcherTest, TheIconAndItsMenuGoToThePanelWhenItStartsAfterQuillmere) {
     FakeEventServices services;
     ManualTimerFactory timers;
@@ -237,71 +191,72 @@ TEST_F(TrayHostWatcherTest, TheIconAndItsMenuGoToThePanelWhenItStartsAfterQuillm
     controller.setMouseProblem(problem);
 
     panelStarts(true);
-    for (int i = 0; i < 60 && stand.items().isEmpty(); ++i)
-        QTest::qWait(50);
-    ASSERT_EQ(stand.items().size(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stand.items().size() == 1; }, 3000));
     ASSERT_NE(controller.notifierItem(), nullptr);
     EXPECT_EQ(controller.statusItem(), nullptr) << "no icon of Qt's own beside it";
     const QString service = stand.items()[0];
     EXPECT_TRUE(manager.hasEventTap());
     EXPECT_EQ(log.lines.size(), 1u) << "one line while waiting, nothing more";
 
+    // What a panel's process asks, in its words (gdbus's text of the reply).
+    const auto ask = [&](const QString& path, const QString& method, const QStringList& args) {
+        QProcess gdbus;
+        gdbus.start("gdbus", QStringList{"call", "--address", bus.address(), "--dest", service,
+                                         "--object-path", path, "--method", method, "--"} +
+                                 args);
+        // This thread answers the call: its loop must run meanwhile.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return gdbus.state() == QProcess::NotRunning; }, 10000))
+            << method.toStdString();
+        return gdbus.readAllStandardOutput().trimmed().toStdString();
+    };
+    const auto property = [&](const char* name) {
+        return ask(StatusNotifierItem::itemPath, "org.freedesktop.DBus.Properties.Get",
+                   {"org.kde.StatusNotifierItem", name});
+    };
+    // The menu's revision, then each entry's label ("-" for a separator) and
+    // toggle state.
+    const auto menu = [&] {
+        const QString layout =
+            QString::fromStdString(ask(StatusNotifierItem::menuPath,
+                                       "com.canonical.dbusmenu.GetLayout", {"0", "-1", "@as []"}));
+        static const QRegularExpression entry(
+            "'label': <'([^']*)'>|'type': <'separator'>|'toggle-state': <(\\d+)>");
+        QStringList entries{layout.section(',', 0, 0).mid(8)};
+        for (const QRegularExpressionMatch& m : entry.globalMatch(layout))
+            entries << (m.hasCaptured(2)   ? "toggle " + m.captured(2)
+                        : m.hasCaptured(1) ? m.captured(1)
+                                           : QStringLiteral("-"));
+        return entries;
+    };
+
     // The panel opens the menu on a left click too, and draws it itself.
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        service, StatusNotifierItem::itemPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("Get"));
-    get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("ItemIsMenu");
-    const QDBusMessage isMenu = panelSide.call(get, QDBus::BlockWithGui);
-    ASSERT_EQ(isMenu.arguments().size(), 1) << isMenu.errorMessage().toStdString();
-    EXPECT_TRUE(isMenu.arguments()[0].value<QDBusVariant>().variant().toBool());
-    const PanelMenu menu = readMenu(panelSide, service);
-    EXPECT_EQ(menu.labels, (QStringList{AppInfo::versionTitle, "-", "Enabled", "-",
-                                        "Preferences...", "Check for Updates...", "-", "Quit"}));
-    ASSERT_EQ(menu.toggles.size(), 8);
-    EXPECT_EQ(menu.toggles[2], 1);
+    EXPECT_EQ(property("ItemIsMenu"), "(<true>,)");
+    const QStringList before = menu();
+    EXPECT_EQ(before.mid(1).join('|').toStdString(),
+              std::string(AppInfo::versionTitle) +
+                  "|-|Enabled|toggle 1|-|Preferences...|Check for Updates...|-|Quit");
 
     // The tooltip says why no mouse is taken, and nothing once one is.
-    const auto toolTip = [&] {
-        QProcess reader;
-        reader.start(QStringLiteral("gdbus"),
-                     {"call", "--address", bus.address(), "--dest", service, "--object-path",
-                      StatusNotifierItem::itemPath, "--method",
-                      "org.freedesktop.DBus.Properties.Get", "org.kde.StatusNotifierItem",
-                      "ToolTip"});
-        // This thread answers the call: its loop must run meanwhile.
-        if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 10000))
-            return std::string("(no answer)");
-        return reader.readAllStandardOutput().trimmed().toStdString();
-    };
     const std::string title = QCoreApplication::applicationName().toStdString();
-    EXPECT_EQ(toolTip(),
+    EXPECT_EQ(property("ToolTip"),
               "(<('', @a(iiay) [], '" + title + "', '" + problem.toStdString() + "')>,)");
     controller.setMouseProblem({});
-    EXPECT_EQ(toolTip(), "(<('', @a(iiay) [], '" + title + "', '')>,)");
+    EXPECT_EQ(property("ToolTip"), "(<('', @a(iiay) [], '" + title + "', '')>,)");
 
     // A click on "Enabled" in the panel's menu switches scrolling off, and
     // the panel reads the new state. Clicks come as libdbusmenu sends them.
-    QProcess panel;
-    panel.start(QStringLiteral("gdbus"),
-                {"call", "--address", bus.address(), "--dest", service, "--object-path",
-                 StatusNotifierItem::menuPath, "--method", "com.canonical.dbusmenu.EventGroup",
-                 "[(3, 'clicked', <int32 0>, uint32 0)]"});
-    for (int i = 0; i < 100 && (panel.state() != QProcess::NotRunning || manager.hasEventTap());
-         ++i)
-        QTest::qWait(25);
-    EXPECT_EQ(panel.readAllStandardOutput().trimmed(), "(@ai [],)")
-        << panel.readAllStandardError().toStdString();
-    EXPECT_FALSE(manager.hasEventTap());
-    const PanelMenu after = readMenu(panelSide, service);
-    EXPECT_GT(after.revision, menu.revision);
-    ASSERT_EQ(after.toggles.size(), 8);
-    EXPECT_EQ(after.toggles[2], 0);
+    EXPECT_EQ(ask(StatusNotifierItem::menuPath, "com.canonical.dbusmenu.EventGroup",
+                  {"[(3, 'clicked', <int32 0>, uint32 0)]"}),
+              "(@ai [],)");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !manager.hasEventTap(); }));
+    const QStringList after = menu();
+    EXPECT_GT(after[0].toUInt(), before[0].toUInt());
+    EXPECT_EQ(after.value(4), "toggle 0");
 
     // A panel that restarts is told about the item again.
     panelStops();
     panelStarts(true);
-    for (int i = 0; i < 60 && stand.items().size() < 2; ++i)
-        QTest::qWait(50);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stand.items().size() == 2; }, 3000));
     EXPECT_EQ(stand.items(), (QStringList{service, service}));
 }
 
