@@ -36,17 +36,12 @@ struct ScriptedReply {
         stallInBody,    // headers and the body, but announces more and stalls
         closeDelimited, // no Content-Length: the body ends when the connection closes
     };
-    ScriptedReply(int status = 200, QByteArray body = {},
-                  QList<QPair<QByteArray, QByteArray>> headers = {}, Mode mode = Mode::complete,
-                  qint64 announcedLength = -1, bool keepOpen = false)
-        : status(status), body(std::move(body)), headers(std::move(headers)), mode(mode),
-          announcedLength(announcedLength), keepOpen(keepOpen) {}
-    int status;
-    QByteArray body;
-    QList<QPair<QByteArray, QByteArray>> headers;
-    Mode mode;
-    qint64 announcedLength; // stallInBody: default 1000 bytes more than sent
-    bool keepOpen;          // closeDelimited: never close, so the body never ends
+    int status = 200;
+    QByteArray body = {};
+    QList<QPair<QByteArray, QByteArray>> headers = {};
+    Mode mode = Mode::complete;
+    qint64 announcedLength = -1; // stallInBody: default 1000 bytes more than sent
+    bool keepOpen = false;       // closeDelimited: never close, so the body never ends
 };
 
 class TestHttpsServer : public QTcpServer {

@@ -91,22 +91,17 @@ TEST_F(UpdateCheckerTest, VisitWebsiteOpensTheProductSiteAndDownloadNeedsAUsable
 // Too large though valid, announced far too large, growing without end: cut
 // off early (the last two would otherwise wait for the 60 s time-out).
 TEST_F(UpdateCheckerTest, OversizedRepliesAreCutOffEarly) {
-    ScriptedReply announced = json(noUpdate);
-    announced.mode = ScriptedReply::Mode::stallInBody;
-    announced.announcedLength = 50 * 1024 * 1024;
-    ScriptedReply endless = json(QByteArray(1024 * 1024 + 4096, ' '));
-    endless.mode = ScriptedReply::Mode::closeDelimited;
-    endless.keepOpen = true;
-    for (const ScriptedReply& reply :
-         {json(R"({"updateAvailable":true,"latestVersion":"1.1.0","releaseNotes":")" +
-               QByteArray(1024 * 1024, 'n') + R"("})"),
-          announced, endless})
+    using Mode = ScriptedReply::Mode;
+    const ScriptedReply oversized[] = {
+        json(R"({"updateAvailable":true,"latestVersion":"1.1.0","releaseNotes":")" +
+             QByteArray(1024 * 1024, 'n') + R"("})"),
+        {200, noUpdate, {}, Mode::stallInBody, 50 * 1024 * 1024},
+        {200, QByteArray(1024 * 1024 + 4096, ' '), {}, Mode::closeDelimited, -1, true},
+    };
+    for (const ScriptedReply& reply : oversized)
         check(reply);
     EXPECT_TRUE(alerts.isEmpty());
-
-    ScriptedReply smallUnannounced = json(noUpdate);
-    smallUnannounced.mode = ScriptedReply::Mode::closeDelimited;
-    check(smallUnannounced);
+    check({200, noUpdate, {}, Mode::closeDelimited}); // small, without a length: read to the end
     EXPECT_EQ(alerts.size(), 1);
 }
 
