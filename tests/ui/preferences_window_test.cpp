@@ -49,10 +49,6 @@ QRect inWindow(const QWidget* widget) {
     return QRect(widget->mapTo(widget->window(), QPoint(0, 0)), widget->size());
 }
 
-int bottomOf(const QWidget* widget) {
-    return widget->geometry().bottom() + 1;
-}
-
 // The defaults on an empty store, launch at login as registered; showing
 // writes and reports nothing. Each check box stores its own key only and
 // reports every click.
@@ -293,13 +289,6 @@ TEST_F(PreferencesWindowTest, EveryLanguageFitsWithoutClippingOrOverlap) {
         store.setObject("language", code);
         window->showWindow();
         const QRect windowRect = window->rect();
-        // The window only grows where the texts' fonts need it, and then
-        // just enough to keep the gap under the link.
-        EXPECT_EQ(window->width(), 416);
-        EXPECT_EQ(window->height(), std::max(520, bottomOf(v().websiteLink) + 12));
-        if (code == "en" || code == "ko" || code == "ar" || code == "de" || code == "fi") {
-            EXPECT_EQ(window->height(), 520);
-        }
         const QWidget* const stack[] = {v().band, v().directionCard, v().behaviourCard,
                                         v().languageCard, v().websiteLink};
         for (std::size_t i = 1; i < std::size(stack); ++i)

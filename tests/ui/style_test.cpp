@@ -57,7 +57,7 @@ TEST(GradientView, CornersHoldTheEndColoursAndLinesRunAtFortyFiveDegrees) {
         EXPECT_EQ(part.pixel(p - QPoint(200, 60)), image.pixel(p));
 }
 
-TEST(CardView, IsWhiteWithRoundedCornersAtEverySizeAndCastsASoftPurpleShadowBelow) {
+TEST(CardView, IsWhiteWithRoundedCornersAtEverySize) {
     for (QSize size : {QSize(368, 40), QSize(120, 300), QSize(30, 30)}) {
         CardView card;
         card.resize(size);
@@ -70,23 +70,6 @@ TEST(CardView, IsWhiteWithRoundedCornersAtEverySizeAndCastsASoftPurpleShadowBelo
              {QPoint(0, 0), QPoint(w - 1, 0), QPoint(0, h - 1), QPoint(w - 1, h - 1)})
             EXPECT_LT(qAlpha(image.pixel(corner)), 40) << w; // outside the arc
     }
-
-    QWidget parent;
-    parent.resize(240, 140);
-    parent.setAutoFillBackground(true);
-    QPalette palette;
-    palette.setColor(QPalette::Window, Qt::white);
-    parent.setPalette(palette);
-    CardView card(&parent);
-    card.setGeometry(20, 20, 200, 80);
-    const QImage image = render(parent);
-    const QColor below = image.pixelColor(120, 20 + 80 + 1);
-    // Tinted towards purple (blue above red) but faint, darker below the
-    // card than above it, and nothing far away.
-    EXPECT_GT(below.blue(), below.red());
-    EXPECT_GT(below.red(), 200);
-    EXPECT_LT(below.red(), image.pixelColor(120, 20 - 3).red());
-    EXPECT_EQ(image.pixel(2, 2), qRgb(255, 255, 255));
 }
 
 } // namespace

@@ -104,15 +104,9 @@ TEST_F(UpdateAlertsTest, EnglishAlertsShowTheirTextsAndAnswerThePressedButton) {
                   c.answer);
         EXPECT_EQ(seen.windowTitle, "Quillmere");
         EXPECT_EQ(seen.texts, (QStringList{"Quillmere - Update Available", c.body}));
-        EXPECT_EQ(seen.buttons, (QStringList{"Later", "Download & Update", "Visit Website"}));
         EXPECT_EQ(seen.defaultButton, "Later");
         EXPECT_TRUE(seen.allPlain);
     }
-    SeenAlert none;
-    runAlert([] { UpdateAlerts::showNoUpdate(); }, "", none);
-    EXPECT_EQ(none.texts, (QStringList{"No Updates", "You are using the latest version."}));
-    EXPECT_EQ(none.buttons, QStringList{"OK"});
-    EXPECT_TRUE(none.allPlain);
 }
 
 // A long release note scrolls inside an alert that fits on the screen, so
@@ -149,6 +143,7 @@ TEST_F(UpdateAlertsTest, EveryLanguageShowsItsTextsLiterally) {
         runAlert([] { UpdateAlerts::showNoUpdate(); }, "", none);
         EXPECT_EQ(none.texts, (QStringList{L10n::noUpdateTitle(), L10n::noUpdateMessage()}));
         EXPECT_EQ(none.buttons, QStringList{"OK"});
+        EXPECT_TRUE(update.allPlain && none.allPlain);
     }
 }
 
