@@ -88,6 +88,12 @@ protected:
     // Waits until the shared manager has finished this many replies in all,
     // then runs what their ends queued (alerts, opening a download).
     bool waitForFinished(int count);
+    // Runs send() and waits until the one reply it makes has finished.
+    bool finishes(const std::function<void()>& send) {
+        const int before = finishedReplies;
+        send();
+        return waitForFinished(before + 1);
+    }
 
     MemorySettingsStore store;
     TestHttpsServer updateServer;

@@ -21,9 +21,8 @@ protected:
     // Serves the reply to one check of the given kind and waits until it is done.
     void check(const ScriptedReply& reply, bool userInitiated = true) {
         updateServer.setReply(reply);
-        const int before = finishedReplies;
-        userInitiated ? UpdateChecker::checkForUpdate() : UpdateChecker::checkSilently();
-        ASSERT_TRUE(waitForFinished(before + 1));
+        ASSERT_TRUE(
+            finishes(userInitiated ? UpdateChecker::checkForUpdate : UpdateChecker::checkSilently));
     }
 };
 

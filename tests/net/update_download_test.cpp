@@ -29,11 +29,8 @@ protected:
         return QDir(downloads.path())
             .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden | QDir::System);
     }
-    // Starts a download and waits until its reply has finished.
     void download(const QUrl& url, qint64 limit = UpdateDownload::maximumBytes) {
-        const int before = finishedReplies;
-        UpdateDownload::start(url, limit);
-        ASSERT_TRUE(waitForFinished(before + 1));
+        ASSERT_TRUE(finishes([&] { UpdateDownload::start(url, limit); }));
     }
 };
 
