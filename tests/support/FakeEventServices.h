@@ -62,6 +62,7 @@ public:
 
 private:
     class Tap;
+    bool right(EventType type, Point at, double dx, double dy);
     Tap* tap_ = nullptr;
     TapCallback callback_ = nullptr;
     void* userInfo_ = nullptr;
