@@ -167,14 +167,6 @@ TEST_F(FeelTest, EachMouseHasItsOwnGestureAndItsEventsGoBackToIt) {
     EXPECT_FALSE(services.rightUp());
     ASSERT_EQ(services.posted.size(), 2u);
     EXPECT_EQ(services.posted[0].event.sourceDevice, b);
-    // A press of the same mouse during its own glide still stops it.
-    services.source = a;
-    services.rightDown();
-    services.rightDrag(0.0, 40.0);
-    services.rightUp();
-    EXPECT_TRUE(manager.isMomentumRunning());
-    EXPECT_FALSE(services.rightDown());
-    EXPECT_FALSE(manager.isMomentumRunning());
 }
 
 } // namespace
