@@ -31,20 +31,14 @@ public:
 
     void pass(const input_event& event) override { log.push_back(passed(event)); }
     bool offer(Event& event) override {
-        switch (event.type) {
-        case EventType::rightMouseDown:
-            log.push_back("down");
-            break;
-        case EventType::rightMouseUp:
-            log.push_back("up");
-            break;
-        case EventType::rightMouseDragged:
+        const EventType type = event.type;
+        if (type == EventType::rightMouseDragged)
             log.push_back("drag " + std::to_string(static_cast<long long>(event.deltaX)) + "," +
                           std::to_string(static_cast<long long>(event.deltaY)));
-            break;
-        default:
-            log.push_back("other");
-        }
+        else
+            log.push_back(type == EventType::rightMouseDown ? "down"
+                          : type == EventType::rightMouseUp ? "up"
+                                                            : "other");
         EXPECT_EQ(event.button, MouseButton::right);
         EXPECT_EQ(event.location, (Point{0.0, 0.0}));
         return engine(event);
