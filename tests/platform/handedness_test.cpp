@@ -21,6 +21,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <numeric>
 #include <vector>
 
 namespace quillmere::testing {
@@ -214,20 +215,18 @@ private:
     QByteArray display_;
 };
 
-// Swaps buttons 1 and 3 of the core pointer, as xmodmap -e 'pointer = 3 2 1'.
+// Swaps buttons 1 and 3 of the core pointer, as xmodmap -e 'pointer = 3 2 1',
+// the others mapped to themselves.
 bool setSwapped(xcb_connection_t* x, bool swapped) {
     xcb_get_pointer_mapping_reply_t* current =
         xcb_get_pointer_mapping_reply(x, xcb_get_pointer_mapping(x), nullptr);
-    if (!current || xcb_get_pointer_mapping_map_length(current) < 3) {
-        std::free(current);
-        return false;
-    }
-    std::vector<std::uint8_t> map(xcb_get_pointer_mapping_map(current),
-                                  xcb_get_pointer_mapping_map(current) +
-                                      xcb_get_pointer_mapping_map_length(current));
+    std::vector<std::uint8_t> map(current ? xcb_get_pointer_mapping_map_length(current) : 0);
     std::free(current);
-    map[0] = swapped ? 3 : 1;
-    map[2] = swapped ? 1 : 3;
+    if (map.size() < 3)
+        return false;
+    std::iota(map.begin(), map.end(), 1);
+    if (swapped)
+        std::swap(map[0], map[2]);
     xcb_set_pointer_mapping_reply_t* set = xcb_set_pointer_mapping_reply(
         x, xcb_set_pointer_mapping(x, static_cast<std::uint8_t>(map.size()), map.data()), nullptr);
     const bool ok = set && set->status == XCB_MAPPING_STATUS_SUCCESS;
