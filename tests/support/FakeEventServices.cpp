@@ -18,15 +18,14 @@ private:
     bool enabled_ = false;
 };
 
-std::unique_ptr<EventTap> FakeEventServices::tapCreate(TapLocation location, TapPlacement,
-                                                       TapOptions, std::uint64_t eventsOfInterest,
+std::unique_ptr<EventTap> FakeEventServices::tapCreate(TapLocation, TapPlacement, TapOptions,
+                                                       std::uint64_t eventsOfInterest,
                                                        TapCallback callback, void* userInfo) {
     if (refuseTap)
         return nullptr;
     ++tapsCreated;
     ++liveTaps;
     lastMask = eventsOfInterest;
-    lastLocation = location;
     callback_ = callback;
     userInfo_ = userInfo;
     auto tap = std::make_unique<Tap>(*this);

@@ -56,7 +56,6 @@ public:
     int tapsCreated = 0;
     int liveTaps = 0;
     std::uint64_t lastMask = 0;
-    TapLocation lastLocation = TapLocation::hid;
     bool tapEnabled() const;
     std::vector<Event> scrolls() const;
 
