@@ -65,18 +65,8 @@ TEST(DeviceDiscovery, ResolutionIsTheMarkedOrSingleMouseDpiEntryElseTheDefault) 
     }
 }
 
-Event* passAll(TapProxy, EventType, Event* event, void*) {
-    return event;
-}
-
-TEST(LinuxEventServices, TapIsRefusedWithoutAWritableUinputNode) {
-    input::EventLoop loop;
-    input::LoopTimerFactory timers(loop);
-    LinuxEventServices services(loop, timers, "/nonexistent/uinput");
-    EXPECT_EQ(services.tapCreate(TapLocation::session, TapPlacement::headInsert,
-                                 TapOptions::defaultTap, 0x98, &passAll, nullptr),
-              nullptr);
-    EXPECT_FALSE(services.isActive());
+// That the tap is refused without uinput, InputThread.WithoutUinput... shows.
+TEST(InputAccess, TrustedOnlyWithAWritableUinputNodeAndEveryMouseReadable) {
     EXPECT_FALSE(InputAccess::isTrusted("/nonexistent/uinput", {}));
     // Something that opens for reading but not for writing is not enough.
     EXPECT_FALSE(InputAccess::isTrusted("/", {}));

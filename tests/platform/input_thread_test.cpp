@@ -104,8 +104,13 @@ TEST(InputThread, WithoutUinputTheTapIsRefusedWithItsReasonAndTheThreadEndsClean
         GrabScrollManager engine(thread.services(), thread.timers(), &thread.loop());
         engine.start();
         bool tap = true;
-        thread.loop().runAndWait([&] { tap = engine.hasEventTap(); });
+        bool grabbing = true;
+        thread.loop().runAndWait([&] {
+            tap = engine.hasEventTap();
+            grabbing = thread.services().isActive();
+        });
         EXPECT_FALSE(tap);
+        EXPECT_FALSE(grabbing);
         EXPECT_NE(thread.threadId(), ::gettid());
     }
     EXPECT_EQ(log.lines,
