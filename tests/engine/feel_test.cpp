@@ -15,11 +15,6 @@ using State = GrabScrollManager::State;
 
 class FeelTest : public EngineTest {
 protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        manager.start();
-    }
-
     struct Outcome {
         long scrolled = 0;  // sum of the drag's wheel 1
         int firstGlide = 0; // wheel 1 of the first momentum event

@@ -8,14 +8,7 @@ namespace {
 
 using State = GrabScrollManager::State;
 
-class GrabTest : public EngineTest {
-protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        manager.start();
-        log.lines.clear();
-    }
-};
+class GrabTest : public EngineTest {};
 
 TEST_F(GrabTest, Scripts) {
     struct Case {

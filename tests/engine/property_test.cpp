@@ -59,7 +59,6 @@ TEST_F(PropertyTest, RandomStreamsKeepTheInvariants) {
     if (const char* env = std::getenv("QUILLMERE_PROPERTY_EVENTS"))
         events = std::atol(env);
     RandomDriver random(20261206);
-    manager.start();
     log.lines.reserve(1024);
     const char* boolKeys[] = {"diagonalScroll",         "reverseScroll",  "enableVerticalScroll",
                               "enableHorizontalScroll", "momentumScroll", "usePixelScrolling"};
