@@ -32,7 +32,12 @@ namespace quillmere::testing {
 
 class EngineTest : public ::testing::Test {
 protected:
-    void SetUp() override { ScrollConfig::setDefaults(&store); }
+    // Started, with the line that says so dropped.
+    void SetUp() override {
+        ScrollConfig::setDefaults(&store);
+        manager.start();
+        log.lines.clear();
+    }
     void TearDown() override { ScrollConfig::setDefaults(nullptr); }
 
     struct Outcome {

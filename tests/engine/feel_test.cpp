@@ -15,11 +15,6 @@ using State = GrabScrollManager::State;
 
 class FeelTest : public EngineTest {
 protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        manager.start();
-    }
-
     struct Outcome {
         long scrolled = 0;  // sum of the drag's wheel 1
         int firstGlide = 0; // wheel 1 of the first momentum event
@@ -167,14 +162,6 @@ TEST_F(FeelTest, EachMouseHasItsOwnGestureAndItsEventsGoBackToIt) {
     EXPECT_FALSE(services.rightUp());
     ASSERT_EQ(services.posted.size(), 2u);
     EXPECT_EQ(services.posted[0].event.sourceDevice, b);
-    // A press of the same mouse during its own glide still stops it.
-    services.source = a;
-    services.rightDown();
-    services.rightDrag(0.0, 40.0);
-    services.rightUp();
-    EXPECT_TRUE(manager.isMomentumRunning());
-    EXPECT_FALSE(services.rightDown());
-    EXPECT_FALSE(manager.isMomentumRunning());
 }
 
 } // namespace

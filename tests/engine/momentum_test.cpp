@@ -15,7 +15,6 @@ protected:
     void SetUp() override {
         EngineTest::SetUp();
         store.setObject("scrollSpeed", 1.0);
-        manager.start();
     }
     std::vector<Event> glide() const {
         std::vector<Event> out;

@@ -8,18 +8,20 @@
 #include "platform/handedness/GnomeHandedness.h"
 #include "platform/handedness/HandednessWatcher.h"
 #include "support/LogCapture.h"
+#include "support/PrivateBus.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSaveFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
+#include <numeric>
 #include <vector>
 
 namespace quillmere::testing {
@@ -120,46 +122,52 @@ TEST(Handedness, ReadsKcminputrcAsKdeDoes) {
     }
 }
 
-// Records what the watcher reports, and waits for it.
-class Reports {
-public:
-    explicit Reports(HandednessWatcher& watcher) {
-        QObject::connect(&watcher, &HandednessWatcher::changed, &watcher,
-                         [this](const Handedness& h) { seen.push_back(h); });
-    }
-    bool waitFor(std::size_t count) {
-        return QTest::qWaitFor([&] { return seen.size() >= count; }, 5000);
-    }
+// Builds a watcher on the sources and makes each change in turn, waiting for
+// the watcher to report it; gives back what it reported.
+std::vector<Handedness> follow(const HandednessSources& sources, const Handedness& initial,
+                               const std::vector<std::function<bool()>>& changes) {
+    HandednessWatcher watcher(sources);
+    EXPECT_EQ(watcher.current(), initial);
     std::vector<Handedness> seen;
-};
+    QObject::connect(&watcher, &HandednessWatcher::changed, &watcher,
+                     [&](const Handedness& h) { seen.push_back(h); });
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        EXPECT_TRUE(changes[i]() && QTest::qWaitFor([&] { return seen.size() > i; }, 5000))
+            << "change " << i;
+    }
+    return seen;
+}
+
+// A source that cannot be read gives the default, with one line.
+void expectUnavailable(const HandednessSources& sources) {
+    LogCapture log;
+    EXPECT_EQ(HandednessWatcher(sources).current(), Handedness{});
+    EXPECT_EQ(log.lines.size(), 1u);
+}
+
+const Handedness leftHanded{true, {}};
 
 TEST(Handedness, FollowsKcminputrcAcrossRewritesAndRemoval) {
     QTemporaryDir home;
     const QString path = home.path() + QStringLiteral("/kcminputrc");
-    const auto file = [](bool left) {
-        return left ? "[Libinput][1133][49271][Mouse]\nLeftHanded=true\n"
-                    : "[Libinput][1133][49271][Mouse]\nLeftHanded=false\n";
+    const auto write = [&](bool left) {
+        return [&, left] {
+            return writeFile(path, left ? "[Libinput][1133][49271][Mouse]\nLeftHanded=true\n"
+                                        : "[Libinput][1133][49271][Mouse]\nLeftHanded=false\n");
+        };
     };
-    ASSERT_TRUE(writeFile(path, file(true)));
+    ASSERT_TRUE(write(true)());
     HandednessSources sources;
     sources.desktop = QStringLiteral("KDE");
     sources.configHome = home.path();
     LogCapture log;
-    HandednessWatcher watcher(sources);
     const Handedness left{false, {{"1133:49271:Mouse", true}}};
     const Handedness right{false, {{"1133:49271:Mouse", false}}};
-    EXPECT_EQ(watcher.current(), left);
-
-    Reports reports(watcher);
-    ASSERT_TRUE(writeFile(path, file(false)));
-    ASSERT_TRUE(reports.waitFor(1));
-    ASSERT_TRUE(writeFile(path, file(true))); // the watch survived the first rename
-    ASSERT_TRUE(reports.waitFor(2));
-    ASSERT_TRUE(QFile::remove(path));
-    ASSERT_TRUE(reports.waitFor(3));
-    ASSERT_TRUE(writeFile(path, file(true))); // a new file: only the folder's watch sees it
-    ASSERT_TRUE(reports.waitFor(4));
-    EXPECT_EQ(reports.seen, (std::vector<Handedness>{right, left, Handedness{}, left}));
+    // The second rewrite shows the watch survived the first rename; the
+    // file made anew after its removal only the folder's watch sees.
+    EXPECT_EQ(follow(sources, left,
+                     {write(false), write(true), [&] { return QFile::remove(path); }, write(true)}),
+              (std::vector<Handedness>{right, left, Handedness{}, left}));
     EXPECT_EQ(log.lines.size(), 1u); // the removal
 }
 
@@ -170,44 +178,29 @@ TEST(Handedness, FollowsGnomesLeftHandedWithoutRestart) {
     ASSERT_NE(schema, nullptr) << "gsettings-desktop-schemas is not installed";
     GSettings* gnome = g_settings_new_full(schema, nullptr, nullptr);
     g_settings_schema_unref(schema);
-    g_settings_set_boolean(gnome, "left-handed", TRUE);
-
+    const auto set = [&](bool left) {
+        return [=] { return g_settings_set_boolean(gnome, "left-handed", left) != FALSE; };
+    };
+    set(true)();
     HandednessSources sources;
     sources.desktop = QStringLiteral("GNOME");
-    HandednessWatcher watcher(sources);
-    EXPECT_TRUE(watcher.current().leftHanded);
-    Reports reports(watcher);
-    g_settings_set_boolean(gnome, "left-handed", FALSE);
-    ASSERT_TRUE(reports.waitFor(1));
-    g_settings_set_boolean(gnome, "left-handed", TRUE);
-    ASSERT_TRUE(reports.waitFor(2));
-    EXPECT_EQ(reports.seen, (std::vector<Handedness>{Handedness{}, Handedness{true, {}}}));
+    EXPECT_EQ(follow(sources, leftHanded, {set(false), set(true)}),
+              (std::vector<Handedness>{Handedness{}, leftHanded}));
     g_settings_reset(gnome, "left-handed");
     g_object_unref(gnome);
-
-    // A schema that is not installed reads as right-handed (g_settings_new
-    // would abort on it).
-    LogCapture log;
+    // A schema that is not installed (g_settings_new would abort on it).
     sources.gnomeSchema = "org.quillmere.test.NotInstalled";
-    const HandednessWatcher without(sources);
-    EXPECT_EQ(without.current(), Handedness{});
-    EXPECT_EQ(log.lines.size(), 1u);
+    expectUnavailable(sources);
 }
 
 // An X server of the test's own; display() is empty when Xvfb is missing.
 class Xvfb {
 public:
     Xvfb() {
-        const QString program = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        if (program.isEmpty())
-            return;
         // -displayfd: the server takes a free display and names it when ready.
-        server_.start(program, {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        for (int i = 0;
-             i < 100 && server_.state() != QProcess::NotRunning && !server_.canReadLine(); ++i)
-            server_.waitForReadyRead(100);
-        const QByteArray number = server_.readLine().trimmed();
+        const QByteArray number = startServer(server_, "Xvfb",
+                                              {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                               QStringLiteral("-nolisten"), QStringLiteral("tcp")});
         if (!number.isEmpty())
             display_ = ':' + number;
     }
@@ -222,20 +215,18 @@ private:
     QByteArray display_;
 };
 
-// Swaps buttons 1 and 3 of the core pointer, as xmodmap -e 'pointer = 3 2 1'.
+// Swaps buttons 1 and 3 of the core pointer, as xmodmap -e 'pointer = 3 2 1',
+// the others mapped to themselves.
 bool setSwapped(xcb_connection_t* x, bool swapped) {
     xcb_get_pointer_mapping_reply_t* current =
         xcb_get_pointer_mapping_reply(x, xcb_get_pointer_mapping(x), nullptr);
-    if (!current || xcb_get_pointer_mapping_map_length(current) < 3) {
-        std::free(current);
-        return false;
-    }
-    std::vector<std::uint8_t> map(xcb_get_pointer_mapping_map(current),
-                                  xcb_get_pointer_mapping_map(current) +
-                                      xcb_get_pointer_mapping_map_length(current));
+    std::vector<std::uint8_t> map(current ? xcb_get_pointer_mapping_map_length(current) : 0);
     std::free(current);
-    map[0] = swapped ? 3 : 1;
-    map[2] = swapped ? 1 : 3;
+    if (map.size() < 3)
+        return false;
+    std::iota(map.begin(), map.end(), 1);
+    if (swapped)
+        std::swap(map[0], map[2]);
     xcb_set_pointer_mapping_reply_t* set = xcb_set_pointer_mapping_reply(
         x, xcb_set_pointer_mapping(x, static_cast<std::uint8_t>(map.size()), map.data()), nullptr);
     const bool ok = set && set->status == XCB_MAPPING_STATUS_SUCCESS;
@@ -250,27 +241,16 @@ TEST(Handedness, FollowsTheXPointerMapping) {
     xcb_connection_t* x = xcb_connect(server.display().constData(), nullptr);
     ASSERT_FALSE(xcb_connection_has_error(x));
     ASSERT_TRUE(setSwapped(x, true));
-
     HandednessSources sources;
     sources.desktop = QStringLiteral("GNOME"); // left-handed false on the memory backend
     sources.x11 = true;
     sources.x11Display = server.display();
-    HandednessWatcher watcher(sources);
-    EXPECT_TRUE(watcher.current().leftHanded);
-    Reports reports(watcher);
-    ASSERT_TRUE(setSwapped(x, false));
-    ASSERT_TRUE(reports.waitFor(1));
-    ASSERT_TRUE(setSwapped(x, true));
-    ASSERT_TRUE(reports.waitFor(2));
-    EXPECT_EQ(reports.seen, (std::vector<Handedness>{Handedness{}, Handedness{true, {}}}));
+    const auto swap = [&](bool swapped) { return [=] { return setSwapped(x, swapped); }; };
+    EXPECT_EQ(follow(sources, leftHanded, {swap(false), swap(true)}),
+              (std::vector<Handedness>{Handedness{}, leftHanded}));
     xcb_disconnect(x);
-
-    // A display that cannot be reached reads as unswapped.
-    LogCapture log;
-    sources.x11Display = QByteArrayLiteral(":4095");
-    const HandednessWatcher unreachable(sources);
-    EXPECT_EQ(unreachable.current(), Handedness{});
-    EXPECT_EQ(log.lines.size(), 1u);
+    sources.x11Display = QByteArrayLiteral(":4095"); // a display that cannot be reached
+    expectUnavailable(sources);
 }
 
 } // namespace

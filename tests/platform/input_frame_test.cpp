@@ -17,6 +17,11 @@ input_event rel(std::uint16_t code, std::int32_t value) {
     return makeEvent(EV_REL, code, value);
 }
 
+std::string passed(input_event event) {
+    return "pass " + std::to_string(event.type) + ":" + std::to_string(event.code) + "=" +
+           std::to_string(event.value);
+}
+
 // Writes down what a frame turns into; the engine's answer comes from a
 // policy (default: swallow everything, as the engine does for a press).
 class Recorder : public FrameSink {
@@ -24,114 +29,87 @@ public:
     std::function<bool(const Event&)> engine = [](const Event&) { return false; };
     std::vector<std::string> log;
 
-    void pass(const input_event& event) override {
-        log.push_back("pass " + std::to_string(event.type) + ":" + std::to_string(event.code) +
-                      "=" + std::to_string(event.value));
-    }
+    void pass(const input_event& event) override { log.push_back(passed(event)); }
     bool offer(Event& event) override {
-        switch (event.type) {
-        case EventType::rightMouseDown:
-            log.push_back("down");
-            break;
-        case EventType::rightMouseUp:
-            log.push_back("up");
-            break;
-        case EventType::rightMouseDragged:
+        const EventType type = event.type;
+        if (type == EventType::rightMouseDragged)
             log.push_back("drag " + std::to_string(static_cast<long long>(event.deltaX)) + "," +
                           std::to_string(static_cast<long long>(event.deltaY)));
-            break;
-        default:
-            log.push_back("other");
-        }
+        else
+            log.push_back(type == EventType::rightMouseDown ? "down"
+                          : type == EventType::rightMouseUp ? "up"
+                                                            : "other");
         EXPECT_EQ(event.button, MouseButton::right);
         EXPECT_EQ(event.location, (Point{0.0, 0.0}));
         return engine(event);
     }
-    std::vector<std::string> take() { return std::exchange(log, {}); }
 };
-
-std::string passed(input_event event) {
-    return "pass " + std::to_string(event.type) + ":" + std::to_string(event.code) + "=" +
-           std::to_string(event.value);
-}
 
 using Log = std::vector<std::string>;
 
-TEST(FrameTranslator, WithoutTheRightButtonEverythingPassesInOrder) {
+class FrameTranslatorTest : public ::testing::Test {
+protected:
+    // Translates one frame and gives back what it turned into.
+    Log frame(const std::vector<input_event>& events, std::int64_t timestamp = 0) {
+        translator.translate(events, sink, timestamp);
+        return std::exchange(sink.log, {});
+    }
     FrameTranslator translator;
     Recorder sink;
-    const std::vector<input_event> frame = {key(BTN_LEFT, 1), rel(REL_X, 3), rel(REL_WHEEL, -1),
-                                            rel(REL_Y, -2), makeEvent(EV_MSC, MSC_SCAN, 90001)};
-    translator.translate(frame, sink);
+};
+
+TEST_F(FrameTranslatorTest, WithoutTheRightButtonEverythingPassesInOrder) {
+    const std::vector<input_event> events = {key(BTN_LEFT, 1), rel(REL_X, 3), rel(REL_WHEEL, -1),
+                                             rel(REL_Y, -2), makeEvent(EV_MSC, MSC_SCAN, 90001)};
     // Motion comes last in its frame, each event unchanged.
-    EXPECT_EQ(sink.take(), (Log{passed(frame[0]), passed(frame[2]), passed(frame[4]),
-                                passed(frame[1]), passed(frame[3])}));
+    EXPECT_EQ(frame(events), (Log{passed(events[0]), passed(events[2]), passed(events[4]),
+                                  passed(events[1]), passed(events[3])}));
 }
 
-TEST(FrameTranslator, MotionInThePressFrameIsPartOfTheDrag) {
-    FrameTranslator translator;
-    Recorder sink;
-    const std::vector<input_event> press = {key(BTN_RIGHT, 1), rel(REL_X, 3), rel(REL_Y, 4)};
-    translator.translate(press, sink);
-    EXPECT_EQ(sink.take(), (Log{"down", "drag 3,4"}));
+TEST_F(FrameTranslatorTest, MotionInThePressFrameIsPartOfTheDrag) {
+    EXPECT_EQ(frame({key(BTN_RIGHT, 1), rel(REL_X, 3), rel(REL_Y, 4)}), (Log{"down", "drag 3,4"}));
     EXPECT_TRUE(translator.rightDown());
     // Several motion events of one frame add up to one drag; other events
     // of the frame pass around it.
-    const std::vector<input_event> drag = {rel(REL_X, 1), rel(REL_WHEEL, 1), rel(REL_X, 2),
-                                           rel(REL_Y, -5)};
-    translator.translate(drag, sink);
-    EXPECT_EQ(sink.take(), (Log{passed(drag[1]), "drag 3,-5"}));
+    EXPECT_EQ(frame({rel(REL_X, 1), rel(REL_WHEEL, 1), rel(REL_X, 2), rel(REL_Y, -5)}),
+              (Log{passed(rel(REL_WHEEL, 1)), "drag 3,-5"}));
     // A frame without motion is no drag.
-    translator.translate(std::vector<input_event>{key(BTN_LEFT, 1)}, sink);
-    EXPECT_EQ(sink.take(), (Log{passed(key(BTN_LEFT, 1))}));
+    EXPECT_EQ(frame({key(BTN_LEFT, 1)}), (Log{passed(key(BTN_LEFT, 1))}));
     // Motion that cancels out within a frame is no drag either.
-    translator.translate(std::vector<input_event>{rel(REL_X, 2), rel(REL_X, -2)}, sink);
-    EXPECT_EQ(sink.take(), Log{});
+    EXPECT_EQ(frame({rel(REL_X, 2), rel(REL_X, -2)}), Log{});
 }
 
-TEST(FrameTranslator, MotionInTheReleaseFrameFollowsTheReleaseAsPlainMotion) {
-    FrameTranslator translator;
-    Recorder sink;
-    translator.translate(std::vector<input_event>{key(BTN_RIGHT, 1)}, sink);
-    sink.take();
+TEST_F(FrameTranslatorTest, MotionInTheReleaseFrameFollowsTheReleaseAsPlainMotion) {
+    frame({key(BTN_RIGHT, 1)});
     // Even when the device lists the motion first, it comes after the
     // release (and after whatever the engine posts for the release).
-    const std::vector<input_event> release = {rel(REL_X, 7), key(BTN_RIGHT, 0), rel(REL_Y, 1)};
-    translator.translate(release, sink);
-    EXPECT_EQ(sink.take(), (Log{"up", passed(release[0]), passed(release[2])}));
+    EXPECT_EQ(frame({rel(REL_X, 7), key(BTN_RIGHT, 0), rel(REL_Y, 1)}),
+              (Log{"up", passed(rel(REL_X, 7)), passed(rel(REL_Y, 1))}));
     EXPECT_FALSE(translator.rightDown());
 }
 
-TEST(FrameTranslator, WhatTheEnginePassesIsWrittenBack) {
-    FrameTranslator translator;
-    Recorder sink;
+TEST_F(FrameTranslatorTest, WhatTheEnginePassesIsWrittenBack) {
     sink.engine = [](const Event&) { return true; };
-    translator.translate(std::vector<input_event>{key(BTN_RIGHT, 1), rel(REL_X, -3)}, sink);
-    EXPECT_EQ(sink.take(),
+    EXPECT_EQ(frame({key(BTN_RIGHT, 1), rel(REL_X, -3)}),
               (Log{"down", passed(key(BTN_RIGHT, 1)), "drag -3,0", passed(rel(REL_X, -3))}));
     // Summed motion is written as one event per axis; an axis without
     // movement writes nothing.
-    translator.translate(std::vector<input_event>{rel(REL_Y, 2), rel(REL_Y, 3)}, sink);
-    EXPECT_EQ(sink.take(), (Log{"drag 0,5", passed(rel(REL_Y, 5))}));
-    translator.translate(std::vector<input_event>{key(BTN_RIGHT, 0)}, sink);
-    EXPECT_EQ(sink.take(), (Log{"up", passed(key(BTN_RIGHT, 0))}));
+    EXPECT_EQ(frame({rel(REL_Y, 2), rel(REL_Y, 3)}), (Log{"drag 0,5", passed(rel(REL_Y, 5))}));
+    EXPECT_EQ(frame({key(BTN_RIGHT, 0)}), (Log{"up", passed(key(BTN_RIGHT, 0))}));
     // The engine may pass the drag and swallow the release.
     sink.engine = [](const Event& e) { return e.type != EventType::rightMouseUp; };
-    translator.translate(std::vector<input_event>{key(BTN_RIGHT, 1)}, sink);
-    translator.translate(std::vector<input_event>{rel(REL_X, 1), key(BTN_RIGHT, 0)}, sink);
-    EXPECT_EQ(sink.take(), (Log{"down", passed(key(BTN_RIGHT, 1)), "up", passed(rel(REL_X, 1))}));
+    EXPECT_EQ(frame({key(BTN_RIGHT, 1)}), (Log{"down", passed(key(BTN_RIGHT, 1))}));
+    EXPECT_EQ(frame({rel(REL_X, 1), key(BTN_RIGHT, 0)}), (Log{"up", passed(rel(REL_X, 1))}));
 }
 
-TEST(FrameTranslator, TheEngineMeasuresInPointsWithTheFramesTimeWhileTheDesktopKeepsCounts) {
-    FrameTranslator translator(7, 1000.0 / 1600.0); // a 1600 dpi mouse
-    Recorder sink;
+TEST_F(FrameTranslatorTest, TheEngineMeasuresInPointsWithTheFramesTimeWhileTheDesktopKeepsCounts) {
+    translator = FrameTranslator(7, 1000.0 / 1600.0); // a 1600 dpi mouse
     std::vector<Event> offered;
     sink.engine = [&](const Event& e) {
         offered.push_back(e);
         return true;
     };
-    translator.translate(std::vector<input_event>{key(BTN_RIGHT, 1), rel(REL_X, 16)}, sink, 5000);
-    EXPECT_EQ(sink.take(),
+    EXPECT_EQ(frame({key(BTN_RIGHT, 1), rel(REL_X, 16)}, 5000),
               (Log{"down", passed(key(BTN_RIGHT, 1)), "drag 10,0", passed(rel(REL_X, 16))}));
     ASSERT_EQ(offered.size(), 2u);
     for (const Event& e : offered) {
@@ -144,35 +122,25 @@ TEST(FrameTranslator, TheEngineMeasuresInPointsWithTheFramesTimeWhileTheDesktopK
     EXPECT_EQ(release.sourceDevice, 7u);
 }
 
-TEST(FrameTranslator, OnlyRealChangesOfTheRightButtonCount) {
-    FrameTranslator translator;
-    Recorder sink;
+TEST_F(FrameTranslatorTest, OnlyRealChangesOfTheRightButtonCount) {
     // A release while up (as after a resync) and a repeat are dropped.
-    translator.translate(std::vector<input_event>{key(BTN_RIGHT, 0), key(BTN_RIGHT, 2)}, sink);
-    EXPECT_EQ(sink.take(), Log{});
-    translator.translate(std::vector<input_event>{key(BTN_RIGHT, 1)}, sink);
-    translator.translate(std::vector<input_event>{key(BTN_RIGHT, 1), rel(REL_X, 1)}, sink);
-    EXPECT_EQ(sink.take(), (Log{"down", "drag 1,0"}));
-    // Press and release in one frame: a click, its motion plain.
-    FrameTranslator fresh;
-    fresh.translate(std::vector<input_event>{rel(REL_X, 4), key(BTN_RIGHT, 1), key(BTN_RIGHT, 0)},
-                    sink);
-    EXPECT_EQ(sink.take(), (Log{"down", "up", passed(rel(REL_X, 4))}));
+    EXPECT_EQ(frame({key(BTN_RIGHT, 0), key(BTN_RIGHT, 2)}), Log{});
+    EXPECT_EQ(frame({key(BTN_RIGHT, 1)}), Log{"down"});
+    EXPECT_EQ(frame({key(BTN_RIGHT, 1), rel(REL_X, 1)}), Log{"drag 1,0"});
     // reset() forgets a held button, as for a freshly grabbed device.
     translator.reset();
-    translator.translate(std::vector<input_event>{rel(REL_X, 1)}, sink);
-    EXPECT_EQ(sink.take(), (Log{passed(rel(REL_X, 1))}));
+    EXPECT_EQ(frame({rel(REL_X, 1)}), (Log{passed(rel(REL_X, 1))}));
+    // Press and release in one frame: a click, its motion plain.
+    EXPECT_EQ(frame({rel(REL_X, 4), key(BTN_RIGHT, 1), key(BTN_RIGHT, 0)}),
+              (Log{"down", "up", passed(rel(REL_X, 4))}));
 }
 
-TEST(FrameTranslator, HugeSummedMotionIsClampedToTheEvdevRange) {
-    FrameTranslator translator;
-    Recorder sink;
+TEST_F(FrameTranslatorTest, HugeSummedMotionIsClampedToTheEvdevRange) {
     sink.engine = [](const Event&) { return true; };
-    translator.translate(std::vector<input_event>{key(BTN_RIGHT, 1)}, sink);
-    sink.take();
+    frame({key(BTN_RIGHT, 1)});
     const std::int32_t big = 2'000'000'000;
-    translator.translate(std::vector<input_event>{rel(REL_X, big), rel(REL_X, big)}, sink);
-    EXPECT_EQ(sink.take(), (Log{"drag 4000000000,0", passed(rel(REL_X, 2147483647))}));
+    EXPECT_EQ(frame({rel(REL_X, big), rel(REL_X, big)}),
+              (Log{"drag 4000000000,0", passed(rel(REL_X, 2147483647))}));
 }
 
 } // namespace

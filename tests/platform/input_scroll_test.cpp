@@ -43,7 +43,7 @@ TEST(ScrollWheelEncoder, PixelsAndLinesScaleToHiResUnitsWithALegacyStepPerDetent
               (Wheel{{REL_WHEEL_HI_RES, -400}, {REL_WHEEL, -3}}));
 }
 
-TEST(ScrollWheelEncoder, HorizontalSignIsFlippedAndAxesAreIndependent) {
+TEST(ScrollWheelEncoder, HorizontalSignIsFlippedAxesAreIndependentAndZeroWritesNothing) {
     ScrollWheelEncoder encoder;
     // Positive wheel 2 scrolls left; on evdev left is negative.
     EXPECT_EQ(encode(encoder, scroll(30, 60)),
@@ -52,10 +52,7 @@ TEST(ScrollWheelEncoder, HorizontalSignIsFlippedAndAxesAreIndependent) {
               (Wheel{{REL_WHEEL_HI_RES, 60}, {REL_WHEEL, 1}, {REL_HWHEEL_HI_RES, 2}}));
     // A single-wheel event has no horizontal amount whatever wheel 2 holds.
     EXPECT_EQ(encode(encoder, scroll(0, 50, ScrollUnit::pixel, 1)), Wheel{});
-}
-
-TEST(ScrollWheelEncoder, ZeroAmountsWriteNothing) {
-    ScrollWheelEncoder encoder;
+    // Zero amounts write nothing.
     EXPECT_EQ(encode(encoder, scroll(0, 0)), Wheel{});
     EXPECT_EQ(encode(encoder, scroll(0, 0, ScrollUnit::line)), Wheel{});
 }

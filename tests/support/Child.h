@@ -19,8 +19,6 @@ public:
     Child& operator=(const Child&) = delete;
 
     pid_t pid() const { return pid_; }
-    // Readable once the process has ended, for poll().
-    int exitFd() const { return exitFd_; }
     void signal(int number) const;
     // Waits up to the limit for the process to end; its wait status once it
     // has (the process is reaped then), nothing while it runs.

@@ -18,15 +18,14 @@ private:
     bool enabled_ = false;
 };
 
-std::unique_ptr<EventTap> FakeEventServices::tapCreate(TapLocation location, TapPlacement,
-                                                       TapOptions, std::uint64_t eventsOfInterest,
+std::unique_ptr<EventTap> FakeEventServices::tapCreate(TapLocation, TapPlacement, TapOptions,
+                                                       std::uint64_t eventsOfInterest,
                                                        TapCallback callback, void* userInfo) {
     if (refuseTap)
         return nullptr;
     ++tapsCreated;
     ++liveTaps;
     lastMask = eventsOfInterest;
-    lastLocation = location;
     callback_ = callback;
     userInfo_ = userInfo;
     auto tap = std::make_unique<Tap>(*this);
@@ -78,31 +77,27 @@ bool FakeEventServices::deliver(Event event) {
     return result != nullptr;
 }
 
-bool FakeEventServices::rightDown(Point at) {
+bool FakeEventServices::right(EventType type, Point at, double dx, double dy) {
     Event event;
-    event.type = EventType::rightMouseDown;
+    event.type = type;
     event.location = at;
-    event.button = MouseButton::right;
-    return deliver(event);
-}
-
-bool FakeEventServices::rightDrag(double dx, double dy) {
-    Event event;
-    event.type = EventType::rightMouseDragged;
-    event.location = pointer;
     event.deltaX = dx;
     event.deltaY = dy;
     event.button = MouseButton::right;
-    now += dragInterval;
     return deliver(event);
 }
 
+bool FakeEventServices::rightDown(Point at) {
+    return right(EventType::rightMouseDown, at, 0, 0);
+}
+
+bool FakeEventServices::rightDrag(double dx, double dy) {
+    now += dragInterval;
+    return right(EventType::rightMouseDragged, pointer, dx, dy);
+}
+
 bool FakeEventServices::rightUp() {
-    Event event;
-    event.type = EventType::rightMouseUp;
-    event.location = pointer;
-    event.button = MouseButton::right;
-    return deliver(event);
+    return right(EventType::rightMouseUp, pointer, 0, 0);
 }
 
 void FakeEventServices::disableByTimeout() {

@@ -56,12 +56,12 @@ public:
     int tapsCreated = 0;
     int liveTaps = 0;
     std::uint64_t lastMask = 0;
-    TapLocation lastLocation = TapLocation::hid;
     bool tapEnabled() const;
     std::vector<Event> scrolls() const;
 
 private:
     class Tap;
+    bool right(EventType type, Point at, double dx, double dy);
     Tap* tap_ = nullptr;
     TapCallback callback_ = nullptr;
     void* userInfo_ = nullptr;

@@ -17,11 +17,10 @@ private:
 std::unique_ptr<RepeatingTimer>
 ManualTimerFactory::scheduleRepeating(Duration firstDelay, Duration interval,
                                       std::function<void()> handler) {
-    ++timersScheduled;
     auto entry = std::make_shared<Entry>();
     entry->next = now_ + firstDelay;
     entry->interval = interval;
-    entry->handler = std::make_shared<std::function<void()>>(std::move(handler));
+    entry->handler = std::move(handler);
     entries_.push_back(entry);
     return std::make_unique<Timer>(entry);
 }
@@ -41,9 +40,7 @@ bool ManualTimerFactory::runNext(Duration limit) {
     now_ = entry->next;
     entry->next += entry->interval; // absolute deadlines: no drift
     tickTimes.push_back(now_);
-    // Keep the handler alive even if the tick cancels its own timer.
-    std::shared_ptr<std::function<void()>> handler = entry->handler;
-    (*handler)();
+    entry->handler(); // `entry` keeps it alive if the tick ends its own timer
     return true;
 }
 

@@ -24,9 +24,7 @@ public:
     // number of ticks run.
     std::uint64_t runUntilIdle(std::uint64_t limit = 1'000'000);
 
-    Duration now() const { return now_; }
     std::size_t activeTimers() const;
-    int timersScheduled = 0;
     // Deadlines of the ticks that ran, in order.
     std::vector<Duration> tickTimes;
 
@@ -34,7 +32,7 @@ private:
     struct Entry {
         Duration next;
         Duration interval;
-        std::shared_ptr<std::function<void()>> handler;
+        std::function<void()> handler;
         bool cancelled = false;
     };
     class Timer;

@@ -2,6 +2,7 @@
 // A dbus-daemon of the test's own, for stand-ins of the services the app
 // talks to (a panel's tray watcher, rtkit, logind); tests skip where the
 // program is missing. Header-only: only tests that link Qt D-Bus use it.
+// startServer() also serves other servers of a test's own (Xvfb).
 
 #include <QDBusConnection>
 #include <QProcess>
@@ -10,20 +11,27 @@
 
 namespace quillmere::testing {
 
+// Starts a server that names where to reach it on its first line of output
+// (a bus address, a display number); that line, empty when the program is
+// missing or never said it.
+inline QByteArray startServer(QProcess& process, const char* name, const QStringList& arguments) {
+    const QString program = QStandardPaths::findExecutable(QString::fromLatin1(name));
+    if (program.isEmpty())
+        return {};
+    process.start(program, arguments);
+    for (int i = 0; i < 100 && process.state() != QProcess::NotRunning && !process.canReadLine();
+         ++i)
+        process.waitForReadyRead(100);
+    return process.readLine().trimmed();
+}
+
 class PrivateBus {
 public:
-    PrivateBus() {
-        const QString program = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (program.isEmpty())
-            return;
-        daemon_.start(program, {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                QStringLiteral("--print-address=1")});
-        if (!daemon_.waitForStarted(5000))
-            return;
-        for (int i = 0; i < 50 && !daemon_.canReadLine(); ++i)
-            daemon_.waitForReadyRead(100);
-        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-    }
+    PrivateBus()
+        : address_(QString::fromUtf8(
+              startServer(daemon_, "dbus-daemon",
+                          {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                           QStringLiteral("--print-address=1")}))) {}
     ~PrivateBus() {
         for (const QString& name : names_)
             QDBusConnection::disconnectFromBus(name);
