@@ -64,7 +64,7 @@ PY
     rm -f "$out"
     exit 0
 fi
-tests/vm/run-vm.sh --cache build/vm-cache --timeout 900 --mem 1024 -- \
+tests/vm/run-vm.sh --cache build/vm-cache --timeout 900 --mem 1024 ${RTKIT:+--env RTKIT=$RTKIT} -- \
     tools/desktop-in-vm.sh "$deb" "$PWD" "$mode" "$PWD/build/tests/vm/app_load_probe" | tee "$out" |
     grep -v '^@@PNG\|^@@END\|^[A-Za-z0-9+/=]\{200,\}$' || true
 [ "$mode" != screenshots ] || save_screenshots "$out"
