@@ -4,7 +4,10 @@
 #   scripts/app-in-vm.sh screenshots   real screenshots into docs/screenshots
 #   scripts/app-in-vm.sh load [DEB]    1000 Hz motion through the app while its
 #                                      interface works: frames lost, latency and
-#                                      gaps per phase (DEB: another package)
+#                                      gaps per phase (DEB: another package);
+#                                      with rtkit installed on this machine the
+#                                      VM runs it, as a desktop does (RTKIT=0:
+#                                      without it)
 #   scripts/app-in-vm.sh desktop       the desktop test on Xorg and on sway:
 #                                      the README's table, and its screenshots
 #                                      into docs/screenshots
