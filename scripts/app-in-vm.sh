@@ -4,7 +4,10 @@
 #   scripts/app-in-vm.sh screenshots   real screenshots into docs/screenshots
 #   scripts/app-in-vm.sh load [DEB]    1000 Hz motion through the app while its
 #                                      interface works: frames lost, latency and
-#                                      gaps per phase (DEB: another package)
+#                                      gaps per phase (DEB: another package);
+#                                      with rtkit installed on this machine the
+#                                      VM runs it, as a desktop does (RTKIT=0:
+#                                      without it)
 #   scripts/app-in-vm.sh desktop       the desktop test on Xorg and on sway:
 #                                      the README's table, and its screenshots
 #                                      into docs/screenshots
@@ -64,7 +67,7 @@ PY
     rm -f "$out"
     exit 0
 fi
-tests/vm/run-vm.sh --cache build/vm-cache --timeout 900 --mem 1024 -- \
+tests/vm/run-vm.sh --cache build/vm-cache --timeout 900 --mem 1024 ${RTKIT:+--env RTKIT=$RTKIT} -- \
     tools/desktop-in-vm.sh "$deb" "$PWD" "$mode" "$PWD/build/tests/vm/app_load_probe" | tee "$out" |
     grep -v '^@@PNG\|^@@END\|^[A-Za-z0-9+/=]\{200,\}$' || true
 [ "$mode" != screenshots ] || save_screenshots "$out"

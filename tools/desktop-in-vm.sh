@@ -65,8 +65,28 @@ click_tray_icon() {
     as_tester xdotool mousemove $(($1 + $3 / 2)) $(($2 + $4 / 2)) click 1
 }
 
+# A desktop's system bus with rtkit, which sound servers need and the input
+# thread asks for realtime priority. logind, which would tell polkit that the
+# user's session is the active local one, is not here: a rule grants what an
+# active session gets. RTKIT=0 leaves rtkit out.
+start_rtkit() {
+    [ "${RTKIT:-1}" != 0 ] && [ -x /usr/libexec/rtkit-daemon ] || return 0
+    mkdir -p /run/dbus
+    dbus-daemon --system --fork
+    cat >/etc/polkit-1/rules.d/50-active-session.rules <<'RULE'
+polkit.addRule(function (action, subject) {
+    if (action.id == "org.freedesktop.RealtimeKit1.acquire-real-time" && subject.user == "tester")
+        return polkit.Result.YES;
+});
+RULE
+    /usr/lib/polkit-1/polkitd --no-debug >/tmp/polkitd.log 2>&1 &
+    /usr/libexec/rtkit-daemon >/tmp/rtkit.log 2>&1 &
+    sleep 2
+}
+
 case $mode in
 load)
+    start_rtkit
     # The fake mouse is a uinput device: let the app take it.
     mkdir -p /home/tester/.config/quillmere
     echo '{"grabVirtualDevices": true}' >/home/tester/.config/quillmere/defaults.json
@@ -110,6 +130,7 @@ load)
     exec 3>&-
     wait "$probe_pid" || true
     cat /tmp/probe.out
+    grep -h 'realtime' /tmp/quillmere.log /tmp/rtkit.log 2>/dev/null || true
     echo "settings at the end: $(tr -d '\n ' </home/tester/.config/quillmere/defaults.json)"
     pkill -TERM -x quillmere || true
     ;;

@@ -143,6 +143,7 @@ void GrabbedMouse::tryGrab() {
         return;
     }
     grabbedAt_ = before;
+    down_.reset(); // nothing was down a moment ago
     translator_.reset();
     encoder_.reset();
     frame_.clear();
@@ -167,19 +168,15 @@ void GrabbedMouse::onReadable() {
 }
 
 int GrabbedMouse::drain() {
-    input_event ev{};
     for (;;) {
-        int rc = libevdev_next_event(device_, LIBEVDEV_READ_FLAG_NORMAL, &ev);
-        if (rc == LIBEVDEV_READ_STATUS_SYNC) {
-            while (rc == LIBEVDEV_READ_STATUS_SYNC)
-                rc = libevdev_next_event(device_, LIBEVDEV_READ_FLAG_SYNC, &ev);
-            if (rc == -EAGAIN)
-                continue; // in sync again; read on
-        }
-        if (rc == -EAGAIN)
+        const ssize_t got = ::read(fd_, batch_.data(), sizeof batch_);
+        if (got > 0)
+            continue;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && errno == EAGAIN)
             return 0;
-        if (rc < 0)
-            return rc;
+        return got < 0 ? -errno : -ENODEV;
     }
 }
 
@@ -191,61 +188,90 @@ void GrabbedMouse::translateFrame(std::int64_t timestamp) {
         pointer_->endFrame();
 }
 
+// Reads the node a batch at a time; what a batch completes is written before
+// the next read. The kernel hands over all it has queued, up to the buffer:
+// a read that does not fill it has emptied the queue, and the loop tells
+// when more comes, so no read is spent on learning that nothing is left.
 void GrabbedMouse::readFrames() {
     // The gesture button may have changed (settings, the desktop's
     // handedness); never to one the pointer holds down now.
     const std::uint16_t wanted = owner_.gestureButton(*this);
     if (wanted != translator_.gestureButton() && !pointer_->holds(wanted))
         translator_.setGestureButton(wanted);
-    input_event ev{};
     for (;;) {
-        const int rc = libevdev_next_event(device_, LIBEVDEV_READ_FLAG_NORMAL, &ev);
-        if (rc == LIBEVDEV_READ_STATUS_SUCCESS) {
-            if (ev.type != EV_SYN) {
-                frame_.push_back(ev);
-                continue;
-            }
-            if (ev.code != SYN_REPORT)
-                continue;
-            if (!stampedBefore(ev, grabbedAt_))
-                translateFrame(nanoseconds(ev));
-            frame_.clear();
-            if (status_ != Status::grabbed)
-                return; // closed by the engine's callback
-        } else if (rc == LIBEVDEV_READ_STATUS_SYNC) {
-            resync();
-            if (status_ != Status::grabbed)
-                return;
-        } else if (rc == -EAGAIN) {
-            break;
-        } else {
-            vanish(rc);
+        const ssize_t got = ::read(fd_, batch_.data(), sizeof batch_);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && errno == EAGAIN)
+            return;
+        if (got <= 0) {
+            vanish(got < 0 ? -errno : -ENODEV);
             return;
         }
+        const std::size_t count = static_cast<std::size_t>(got) / sizeof(input_event);
+        if (!takeBatch(count))
+            return;
+        pointer_->flush();
+        if (count < batch_.size())
+            return;
     }
-    pointer_->flush();
+}
+
+bool GrabbedMouse::takeBatch(std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const input_event& ev = batch_[i];
+        if (ev.type != EV_SYN) {
+            frame_.push_back(ev);
+            continue;
+        }
+        if (ev.code == SYN_DROPPED) {
+            resync();
+            return status_ == Status::grabbed;
+        }
+        if (ev.code != SYN_REPORT)
+            continue;
+        // Only whole frames count: a frame cut by a drop changed nothing.
+        for (const input_event& part : frame_)
+            if (part.type == EV_KEY && part.code < KEY_CNT && part.value != 2)
+                down_[part.code] = part.value != 0;
+        if (!stampedBefore(ev, grabbedAt_))
+            translateFrame(nanoseconds(ev));
+        frame_.clear();
+        if (status_ != Status::grabbed)
+            return false; // closed by the engine's callback
+    }
+    return true;
 }
 
 // The kernel dropped events (SYN_DROPPED). What was read of the current
-// frame is incomplete and goes; libevdev then reports how the device's state
-// differs from what was last seen, and that difference is handled as one
-// frame: a button that went down or up meanwhile is pressed or released.
+// frame is incomplete, and what is still queued is the rest of a stream
+// with a hole in it: both go. The device's button state is read back, and
+// how it differs from what was last seen is handled as one frame: a button
+// that went down or up meanwhile is pressed or released.
 void GrabbedMouse::resync() {
     if (!resyncLogged_)
         logLine(node_ + ": the kernel dropped events; the buttons were read back from the device");
     resyncLogged_ = true;
     frame_.clear();
-    input_event ev{};
-    int rc = LIBEVDEV_READ_STATUS_SYNC;
-    while ((rc = libevdev_next_event(device_, LIBEVDEV_READ_FLAG_SYNC, &ev)) ==
-           LIBEVDEV_READ_STATUS_SYNC) {
-        if (ev.type != EV_SYN)
-            frame_.push_back(ev);
-    }
-    if (rc != -EAGAIN && rc != LIBEVDEV_READ_STATUS_SUCCESS) {
-        frame_.clear();
-        vanish(rc);
+    unsigned long keys[KEY_CNT / (sizeof(unsigned long) * CHAR_BIT) + 1] = {};
+    int error = drain();
+    if (error == 0 && ioctl(fd_, EVIOCGKEY(sizeof keys), keys) < 0)
+        error = -errno;
+    if (error != 0) {
+        vanish(error);
         return;
+    }
+    constexpr std::size_t bits = sizeof(unsigned long) * CHAR_BIT;
+    for (std::size_t code = 0; code < KEY_CNT; ++code) {
+        const bool down = (keys[code / bits] >> (code % bits)) & 1;
+        if (down == down_[code])
+            continue;
+        down_[code] = down;
+        input_event ev{};
+        ev.type = EV_KEY;
+        ev.code = static_cast<std::uint16_t>(code);
+        ev.value = down ? 1 : 0;
+        frame_.push_back(ev);
     }
     translateFrame(now());
     frame_.clear();

@@ -11,6 +11,8 @@
 
 #include <linux/input.h>
 
+#include <array>
+#include <bitset>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -93,10 +95,12 @@ private:
     GrabbedMouse(const Identity& identity, std::string uinputPath, int fd, libevdev* device,
                  MouseOwner& owner, EventLoop& loop);
     void onReadable();
-    // Reads what is queued while not grabbed (the desktop sees it anyway);
-    // the read error when the device is gone, else 0.
+    // Reads and drops what is queued (while not grabbed the desktop sees it
+    // anyway); the read error (negative) when the device is gone, else 0.
     int drain();
     void readFrames();
+    // Takes one batch read from the node; false when the mouse closed.
+    bool takeBatch(std::size_t count);
     // Hands the frame read so far to the translator and closes it on the
     // virtual pointer.
     void translateFrame(std::int64_t timestamp);
@@ -120,6 +124,9 @@ private:
     FrameTranslator translator_;
     ScrollWheelEncoder encoder_;
     std::vector<input_event> frame_;
+    std::array<input_event, 64> batch_{};
+    // The buttons down as far as the events read tell.
+    std::bitset<KEY_CNT> down_;
     // Frames stamped before the grab reached the desktop already.
     timespec grabbedAt_{};
     bool busyLogged_ = false;
