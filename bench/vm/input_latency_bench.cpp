@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
@@ -148,18 +149,44 @@ void measureLatency(Forwarder (&forwarders)[2], int samples) {
                 percentile(toOutput[1], 50), percentile(toOutput[1], 99), added50, added99);
 }
 
-// Numbered frames through one forwarder alone, with the CPU time it spent.
+// The read and write system calls a process has made (/proc/PID/io).
+struct SystemCalls {
+    double reads = 0.0;
+    double writes = 0.0;
+};
+
+SystemCalls systemCalls(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/io");
+    SystemCalls counts;
+    std::string name;
+    double value = 0.0;
+    while (file >> name >> value) {
+        if (name == "syscr:")
+            counts.reads = value;
+        else if (name == "syscw:")
+            counts.writes = value;
+    }
+    return counts;
+}
+
+// Numbered frames through one forwarder alone, with the CPU time and the
+// read and write calls it spent per frame sent.
 struct Throughput {
     StreamResult stream;
     double cpuPerFrameUs = 0.0;
+    SystemCalls perFrame;
 };
 
 Throughput measureThroughput(Forwarder& f, int hertz, double seconds) {
     const double cpuBefore = cpuSeconds(f.pid);
+    const SystemCalls callsBefore = systemCalls(f.pid);
     Throughput result;
     result.stream = streamNumbered({{f.mouse, f.output}}, hertz, seconds).front();
-    result.cpuPerFrameUs = (cpuSeconds(f.pid) - cpuBefore) * 1e6 /
-                           static_cast<double>(std::max(1L, result.stream.sent));
+    const double frames = static_cast<double>(std::max(1L, result.stream.sent));
+    result.cpuPerFrameUs = (cpuSeconds(f.pid) - cpuBefore) * 1e6 / frames;
+    const SystemCalls callsAfter = systemCalls(f.pid);
+    result.perFrame = {(callsAfter.reads - callsBefore.reads) / frames,
+                       (callsAfter.writes - callsBefore.writes) / frames};
     return result;
 }
 
@@ -224,9 +251,9 @@ int main(int argc, char** argv) {
         std::printf("\nThroughput, numbered motion frames for %.1f s (frame = REL_X, REL_Y, "
                     "SYN_REPORT)\n",
                     seconds);
-        std::printf("  %-6s %6s %3s %8s %7s %12s %8s %9s %6s %11s %11s\n", "", "Hz", "try",
+        std::printf("  %-6s %6s %3s %8s %7s %12s %8s %9s %6s %11s %11s %7s %7s\n", "", "Hz", "try",
                     "sent/s", "f/write", "frames/s out", "dropped", "reordered", "dupes",
-                    "SYN_DROPPED", "cpu us/frm");
+                    "SYN_DROPPED", "cpu us/frm", "rd/frm", "wr/frm");
         bool faulty = false;
         for (int hertz : {1000, 8000}) {
             // The emulated VM shares its host, and a forwarder that is not
@@ -240,16 +267,20 @@ int main(int argc, char** argv) {
                     Forwarder& f = forwarders[which];
                     results[which] = measureThroughput(f, hertz, seconds);
                     const StreamResult& t = results[which].stream;
-                    std::printf("  %-6s %6d %3d %8.0f %7.2f %12.0f %8ld %9ld %6ld %11ld %11.1f\n",
+                    std::printf("  %-6s %6d %3d %8.0f %7.2f %12.0f %8ld %9ld %6ld %11ld %11.1f "
+                                "%7.2f %7.2f\n",
                                 f.label, hertz, attempt, static_cast<double>(t.sent) / t.seconds,
                                 static_cast<double>(t.sent) / static_cast<double>(t.writes),
                                 static_cast<double>(t.received) / t.seconds, t.dropped, t.reordered,
-                                t.duplicated, t.synDropped, results[which].cpuPerFrameUs);
-                    std::printf("RESULT throughput_%s_%dhz attempt=%d sent=%ld received=%ld "
-                                "dropped=%ld reordered=%ld duplicated=%ld syn_dropped=%ld "
-                                "cpu_us_per_frame=%.1f\n",
-                                f.label, hertz, attempt, t.sent, t.received, t.dropped, t.reordered,
-                                t.duplicated, t.synDropped, results[which].cpuPerFrameUs);
+                                t.duplicated, t.synDropped, results[which].cpuPerFrameUs,
+                                results[which].perFrame.reads, results[which].perFrame.writes);
+                    std::printf(
+                        "RESULT throughput_%s_%dhz attempt=%d sent=%ld received=%ld "
+                        "dropped=%ld reordered=%ld duplicated=%ld syn_dropped=%ld "
+                        "cpu_us_per_frame=%.1f reads_per_frame=%.2f writes_per_frame=%.2f\n",
+                        f.label, hertz, attempt, t.sent, t.received, t.dropped, t.reordered,
+                        t.duplicated, t.synDropped, results[which].cpuPerFrameUs,
+                        results[which].perFrame.reads, results[which].perFrame.writes);
                     std::this_thread::sleep_for(200ms);
                 }
                 const StreamResult& plain = results[0].stream;
