@@ -26,43 +26,13 @@ long long now();
 std::string server();
 bool onSway();
 
-// One line a client printed: its first word and the numbers after it.
-struct Report {
-    std::string line;
-    std::string kind;
-    std::vector<long long> values;
-    long long at() const { return values.empty() ? 0 : values[0]; }
-    long long operator[](std::size_t i) const { return i < values.size() ? values[i] : 0; }
-};
+using vmtest::Report;
 
 // A program run as the seat user with the session's environment. Standard
 // output is read as reports; standard error goes to /tmp/NAME.log.
-class UserProcess {
+class UserProcess : public vmtest::ChildProcess {
 public:
     UserProcess(const std::string& name, const QString& program, const QStringList& args);
-    ~UserProcess();
-    UserProcess(const UserProcess&) = delete;
-    UserProcess& operator=(const UserProcess&) = delete;
-
-    void send(const std::string& line);
-    // Everything reported so far (reading what arrived).
-    const std::vector<Report>& reports();
-    std::size_t mark() { return reports().size(); }
-    // The reports of one kind from index `from` on.
-    std::vector<Report> since(std::size_t from, const std::string& kind);
-    // Waits for a report of this kind at index `from` or later.
-    bool waitFor(const std::string& kind, std::size_t from, std::chrono::milliseconds limit = 10s);
-    bool running() const { return process_.state() != QProcess::NotRunning; }
-    qint64 pid() const { return process_.processId(); }
-    // The exit code once ended, or -1 when it did not end within the limit.
-    int waitForExit(std::chrono::milliseconds limit);
-    void terminate();
-    std::string log() const;
-
-private:
-    std::string name_;
-    QProcess process_;
-    std::vector<Report> reports_;
 };
 
 // Runs a command as the seat user and returns its standard output.
@@ -84,7 +54,6 @@ public:
     long long drag(std::uint16_t button, int dx, int dy, int steps = 20,
                    std::chrono::milliseconds gap = 8ms);
     int x() const { return x_; }
-    int y() const { return y_; }
 
 private:
     FakeMouse& mouse_;

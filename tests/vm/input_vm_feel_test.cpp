@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <thread>
 #include <tuple>
 
@@ -80,8 +79,6 @@ TEST_F(FeelTest, TheSameMovementScrollsTheSameAndSmallOnesStayClicksAtEveryResol
         if (reference == 0)
             reference = scrolled;
         EXPECT_NEAR(scrolled, reference, 0.05 * reference);
-        RecordProperty("scrolled_" + std::to_string(dpi), std::to_string(scrolled));
-        std::cout << dpi << " dpi: 20 mm scrolled " << scrolled << " hi-res units\n";
 
         // The tremor of a press (0.1 mm, any direction) stays a click; a
         // quarter millimetre is a drag.

@@ -4,7 +4,7 @@
 #include "platform/InputAccess.h"
 
 #include <atomic>
-#include <sys/wait.h>
+#include <fstream>
 #include <thread>
 #include <unistd.h>
 
@@ -72,24 +72,6 @@ TEST_F(InputLayerTest, DragsScrollOnTheMousesVirtualPointerWithTheDragsDirection
     EXPECT_TRUE(desktop.take().empty()) << "the grabbed mouse reached the desktop directly";
 }
 
-TEST_F(InputLayerTest, ClickWithoutDragArrivesAsOneRightClickBeforeTheReleaseFramesMotion) {
-    engine->start();
-    auto mouse = plug();
-    NodeReader pointer(waitForPointer(*mouse));
-    ASSERT_TRUE(pointer.isOpen());
-    mouse->frame({key(BTN_RIGHT, 1), rel(REL_X, 1)});
-    mouse->move(1, 1);
-    mouse->frame({rel(REL_Y, -1), key(BTN_RIGHT, 0)});
-    const auto frames = collect(pointer, [](const auto& f) { return f.size() >= 3; });
-    const auto rest = settle(pointer);
-    EXPECT_EQ(normalised(frames),
-              normalised({{key(BTN_RIGHT, 1)}, {key(BTN_RIGHT, 0)}, {rel(REL_Y, -1)}}))
-        << describe(frames);
-    EXPECT_TRUE(rest.empty()) << describe(rest);
-    EXPECT_EQ(state(), GrabScrollManager::State::idle);
-    EXPECT_TRUE(pointer.keysDown().empty());
-}
-
 TEST_F(InputLayerTest, EverythingButTheRightButtonPassesUnchangedAndInOrder) {
     auto mouse = plug();
     engine->start(); // the mouse was there first: found by the scan, not by hot-plug
@@ -138,11 +120,11 @@ TEST_F(InputLayerTest, DroppedEventsAreResyncedSoAPressLostInTheDropStillCounts)
     EXPECT_EQ(state(), GrabScrollManager::State::idle);
 }
 
-TEST_F(InputLayerTest, OwnVirtualPointersAreNeverTakenAndAccessIsCheckedPerNode) {
+TEST_F(InputLayerTest, OwnVirtualPointersAreNeverTakenNorCountedAsMice) {
     engine->start();
     auto mouse = plug();
     const std::string pointerNode = waitForPointer(*mouse);
-    ASSERT_FALSE(pointerNode.empty()) << listInputDevices();
+    ASSERT_FALSE(pointerNode.empty());
     // udev announces the virtual pointer as a mouse too; give that time.
     pumpFor(500ms);
     EXPECT_EQ(grabbedNodes(), std::vector<std::string>{mouse->node()});
@@ -152,17 +134,38 @@ TEST_F(InputLayerTest, OwnVirtualPointersAreNeverTakenAndAccessIsCheckedPerNode)
     EXPECT_NE(std::find(nodes.begin(), nodes.end(), mouse->node()), nodes.end());
     EXPECT_EQ(std::find(nodes.begin(), nodes.end(), pointerNode), nodes.end());
     EXPECT_TRUE(InputAccess::isTrusted());
+}
 
-    // A user without access to the nodes is not trusted.
-    const pid_t child = fork();
-    if (child == 0) {
-        if (setgid(65534) != 0 || setuid(65534) != 0)
-            _exit(3);
-        _exit(InputAccess::isTrusted() ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+// The default path on a mouse the kernel's own HID driver serves: qemu's
+// emulated USB mouse, moved from outside the VM through QMP (run-vm.sh
+// --usb-mouse with qmp-usb-mouse.py: right drags and right clicks, over and
+// over). It is taken with the shipped settings, where the fake mice of the
+// other tests (uinput devices, virtual themselves) would not be.
+TEST_F(InputLayerTest, UsbMouseIsTakenByDefaultItsDragsScrollAndItsClicksClick) {
+    store.setBool("grabVirtualDevices", false); // the shipped settings
+    // The VM boots without USB drivers; udev takes the mouse from there.
+    ASSERT_EQ(std::system("modprobe -a xhci_pci usbhid hid_generic && udevadm settle -t 30"), 0);
+    engine->start();
+    std::string usb;
+    ASSERT_TRUE(pumpUntil(
+        [&] { return !(usb = nodeWithPhys("QEMU QEMU USB Mouse", "name")).empty(); }, 60s));
+    ASSERT_TRUE(pumpUntil([&] {
+        const auto nodes = grabbedNodes();
+        return std::find(nodes.begin(), nodes.end(), usb) != nodes.end();
+    })) << "the USB mouse was not taken";
+    std::string phys;
+    std::getline(std::ifstream("/sys/class/input/" + usb.substr(11) + "/device/phys"), phys);
+    NodeReader pointer(nodeWithPhys("quillmere/" + phys));
+    ASSERT_TRUE(pointer.isOpen());
+    const auto frames = collect(
+        pointer,
+        [](const std::vector<Frame>& f) {
+            return sumOf(f, EV_REL, REL_WHEEL_HI_RES) > 0 &&
+                   valuesOf(f, EV_KEY, BTN_RIGHT) == std::vector<int>{1, 0};
+        },
+        60s);
+    EXPECT_GT(sumOf(frames, EV_REL, REL_WHEEL_HI_RES), 0) << "no drag scrolled";
+    EXPECT_EQ(valuesOf(frames, EV_KEY, BTN_RIGHT), (std::vector<int>{1, 0})) << describe(frames);
 }
 
 } // namespace
