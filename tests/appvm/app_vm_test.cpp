@@ -8,14 +8,12 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -27,20 +25,9 @@ using namespace std::chrono_literals;
 const char* const user = "tester";
 const char* const binary = "/usr/bin/quillmere";
 
-// Runs a command and returns what it printed (stdout and stderr).
-std::string run(const QString& program, const QStringList& args, int* exitCode = nullptr) {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, args);
-    process.waitForFinished(30000);
-    if (exitCode)
-        *exitCode = process.exitCode();
-    return process.readAll().toStdString();
-}
-
 bool hasUaccessTag(const std::string& node) {
     const std::string props =
-        run("udevadm", {"info", "--query=property", QString::fromStdString(node)});
+        outputOf({"udevadm", "info", "--query=property", QString::fromStdString(node)});
     return props.find(":uaccess:") != std::string::npos;
 }
 
@@ -48,7 +35,8 @@ bool hasUaccessTag(const std::string& node) {
 // every node that carries the uaccess tag. Here the test plays logind.
 void grantSeatAccess(const std::string& node) {
     if (hasUaccessTag(node))
-        run("setfacl", {"-m", QStringLiteral("u:%1:rw").arg(user), QString::fromStdString(node)});
+        outputOf(
+            {"setfacl", "-m", QStringLiteral("u:%1:rw").arg(user), QString::fromStdString(node)});
 }
 
 bool userCanOpen(const std::string& node, bool write) {
@@ -83,11 +71,12 @@ class InstalledAppTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         // The fake mouse is a uinput device: the app is told to take it.
-        run("sh", {"-c", "mkdir -p /home/tester/.config/quillmere && echo "
-                         "'{\"grabVirtualDevices\": true}' >/home/tester/.config/quillmere/"
-                         "defaults.json && chown -R tester /home/tester/.config"});
+        outputOf({"sh", "-c",
+                  "mkdir -p /home/tester/.config/quillmere && echo "
+                  "'{\"grabVirtualDevices\": true}' >/home/tester/.config/quillmere/"
+                  "defaults.json && chown -R tester /home/tester/.config"});
         mouse = new FakeMouse("Quillmere Test Mouse", "usb-appvm/input0");
-        run("udevadm", {"settle", "-t", "10"});
+        outputOf({"udevadm", "settle", "-t", "10"});
         grantSeatAccess("/dev/uinput");
         grantSeatAccess(mouse->node());
     }
@@ -100,16 +89,16 @@ protected:
 FakeMouse* InstalledAppTest::mouse = nullptr;
 
 TEST_F(InstalledAppTest, AccessComesFromTheShippedRule) {
-    EXPECT_TRUE(hasUaccessTag("/dev/uinput")) << run("udevadm", {"info", "/dev/uinput"});
+    EXPECT_TRUE(hasUaccessTag("/dev/uinput")) << outputOf({"udevadm", "info", "/dev/uinput"});
     EXPECT_TRUE(hasUaccessTag(mouse->node()))
-        << run("udevadm", {"info", QString::fromStdString(mouse->node())});
+        << outputOf({"udevadm", "info", QString::fromStdString(mouse->node())});
     EXPECT_TRUE(userCanOpen("/dev/uinput", true));
     EXPECT_TRUE(userCanOpen(mouse->node(), false));
     // A mouse that is a keyboard too gets no such access (its keystrokes
     // would be readable); a keyboard alone matches none of the rule.
     FakeMouse combined("Quillmere Test Keyboard Mouse", "usb-appvm/input1",
                        MouseShape::with(&MouseShape::keys));
-    run("udevadm", {"settle", "-t", "10"});
+    outputOf({"udevadm", "settle", "-t", "10"});
     grantSeatAccess(combined.node());
     EXPECT_FALSE(hasUaccessTag(combined.node()));
     EXPECT_FALSE(userCanOpen(combined.node(), false));
@@ -187,10 +176,9 @@ public:
                      "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy>"
                      "</busconfig>");
         config.close();
-        daemon_.start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--config-file=/tmp/stand-in-system-bus.conf"),
-                       QStringLiteral("--nofork")});
-        daemon_.waitForStarted(5000);
+        daemon_ = std::make_unique<ChildProcess>(
+            "system-bus",
+            QStringList{"dbus-daemon", "--config-file=/tmp/stand-in-system-bus.conf", "--nofork"});
         pumpUntil([] { return QFile::exists(QStringLiteral("/tmp/stand-in-system-bus")); });
         thread_.start();
         logind_.manager.moveToThread(&thread_);
@@ -206,8 +194,6 @@ public:
     ~StandInSystemBus() {
         thread_.quit();
         thread_.wait();
-        daemon_.kill();
-        daemon_.waitForFinished(2000);
     }
     bool served() const { return served_; }
     void setActive(bool active) {
@@ -218,7 +204,7 @@ public:
     static constexpr const char* address = "unix:path=/tmp/stand-in-system-bus";
 
 private:
-    QProcess daemon_;
+    std::unique_ptr<ChildProcess> daemon_;
     QThread thread_;
     testing::StandInLogind logind_;
     bool served_ = false;

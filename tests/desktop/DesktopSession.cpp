@@ -50,12 +50,7 @@ UserProcess::UserProcess(const std::string& name, const QString& program, const 
     : ChildProcess(name, QStringList{program} + args, user, userEnvironment()) {}
 
 std::string runAsUser(const QString& program, const QStringList& args) {
-    UserProcess process("run", program, args);
-    process.waitForExit(30s);
-    std::string text;
-    for (const Report& line : process.reports())
-        text += line.line + "\n";
-    return text;
+    return vmtest::outputOf(QStringList{program} + args, user, userEnvironment());
 }
 
 void writeSettings(const std::string& jsonMembers) {

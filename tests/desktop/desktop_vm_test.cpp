@@ -7,7 +7,6 @@
 //   desktop_vm_test --probe=PATH --gtk=PATH [gtest options]
 #include "../vm/StreamSupport.h"
 #include "DesktopSession.h"
-#include "SwayTray.h"
 
 #include <QCoreApplication>
 

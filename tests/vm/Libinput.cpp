@@ -60,10 +60,7 @@ const QString& LibinputEvents::output() {
 }
 
 std::vector<std::string> libinputSettings(const std::string& node) {
-    QProcess list;
-    list.start(QStringLiteral("libinput"), {QStringLiteral("list-devices")});
-    list.waitForFinished(30000);
-    const QString text = QString::fromUtf8(list.readAllStandardOutput());
+    const QString text = QString::fromStdString(outputOf({"libinput", "list-devices"}));
     std::vector<std::string> settings;
     bool inDevice = false;
     for (const QString& line : text.split(QLatin1Char('\n'))) {

@@ -231,6 +231,16 @@ bool ChildProcess::waitFor(const std::string& kind, std::size_t from,
     return pumpUntil([&] { return !since(from, kind).empty(); }, limit);
 }
 
+std::string outputOf(const QStringList& argv, const std::string& user,
+                     const QStringList& environment) {
+    ChildProcess child("run", argv, user, environment);
+    child.waitForExit(std::chrono::seconds(30));
+    std::string text;
+    for (const Report& line : child.reports())
+        text += line.line + "\n";
+    return text;
+}
+
 std::vector<Frame> collect(NodeReader& reader,
                            const std::function<bool(const std::vector<Frame>&)>& done,
                            std::chrono::milliseconds limit) {

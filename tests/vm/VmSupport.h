@@ -142,6 +142,11 @@ private:
     std::vector<Report> reports_;
 };
 
+// Runs a program to its end (30 s at most) as ChildProcess does; what it
+// printed on standard output.
+std::string outputOf(const QStringList& argv, const std::string& user = "",
+                     const QStringList& environment = {});
+
 // Polls done() (sleeping a little between tries, and running the Qt loop of
 // this thread if there is one) until it holds; false when the limit passed
 // first.

@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <dirent.h>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
@@ -22,14 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 
 std::string properties(const std::string& node) {
-    std::string text;
-    if (FILE* pipe = ::popen(("udevadm info --query=property " + node).c_str(), "r")) {
-        char line[512];
-        while (std::fgets(line, sizeof line, pipe))
-            text += line;
-        ::pclose(pipe);
-    }
-    return text;
+    return outputOf({"udevadm", "info", "--query=property", QString::fromStdString(node)});
 }
 
 class CitizenTest : public InputLayerTest {
@@ -224,14 +215,10 @@ TEST_F(CitizenTest, AnInactiveSessionGivesEveryMouseBackAndAnActiveOneTakesThemA
     // them) is a mouse to take again once the session is active again.
     const std::string target = std::filesystem::canonical(a->node()).string();
     int revoked = -1;
-    if (DIR* fds = opendir("/proc/self/fd")) {
-        while (dirent* entry = readdir(fds)) {
-            char link[256] = {};
-            const std::string path = std::string("/proc/self/fd/") + entry->d_name;
-            if (::readlink(path.c_str(), link, sizeof link - 1) > 0 && target == link)
-                revoked = std::atoi(entry->d_name);
-        }
-        closedir(fds);
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(fd.path(), error).string() == target)
+            revoked = std::stoi(fd.path().filename().string());
     }
     ASSERT_GE(revoked, 0) << "no descriptor of the layer's on " << target;
     ASSERT_EQ(ioctl(revoked, EVIOCREVOKE, nullptr), 0);
