@@ -213,8 +213,9 @@ protected:
     }
 
     // Pointer motion one point at a time, each waited for at the client:
-    // from the fake mouse's write to the client's event, in microseconds.
-    static std::pair<long long, long long> latency(Client& c, int samples = 100) {
+    // from the fake mouse's write to the client's event, in microseconds,
+    // printed as the rows latency_p50_us_WHEN and latency_p99_us_WHEN.
+    static void latency(Client& c, const std::string& when, int samples = 100) {
         prepare(c);
         std::vector<double> taken;
         for (int i = 0; i < samples; ++i) {
@@ -226,12 +227,11 @@ protected:
                     static_cast<double>(c.app->since(from, "move").front().at() - written));
         }
         EXPECT_GE(taken.size(), samples * 9u / 10) << c.name << " lost pointer motion";
-        return {std::llround(vmtest::percentile(taken, 50)),
-                std::llround(vmtest::percentile(taken, 99))};
+        row(c, "latency_p50_us_" + when, std::llround(vmtest::percentile(taken, 50)));
+        row(c, "latency_p99_us_" + when, std::llround(vmtest::percentile(taken, 99)));
     }
 
     struct Drag {
-        long long startH = 0, startV = 0;
         long long totalH = 0, totalV = 0; // after the glide
         long long glideMs = 0;            // release to the last change
         long postedV = 0;                 // hi-res units out of Quillmere
@@ -250,7 +250,7 @@ protected:
     // With a name, the client's window is taken before and after the drag.
     static Drag drag(Client& c, int dx, int dy, const std::string& shot = "") {
         Drag d;
-        std::tie(d.startH, d.startV) = prepare(c);
+        const auto [startH, startV] = prepare(c);
         if (!shot.empty())
             emitScreenshot(screenshot("/tmp/before.png", c.x - 256, 30, 512, 738),
                            shot + "-before-drag.png");
@@ -278,8 +278,8 @@ protected:
         long long lastChange = released;
         for (const Report& s : c.app->since(from, "scroll")) {
             lastChange = std::max(lastChange, s.at());
-            d.totalH = s[1] - d.startH;
-            d.totalV = s[2] - d.startV;
+            d.totalH = s[1] - startH;
+            d.totalV = s[2] - startV;
         }
         d.glideMs = (lastChange - released) / 1000;
         d.postedV = vmtest::sumOf(frames, EV_REL, REL_WHEEL_HI_RES);
@@ -297,9 +297,7 @@ protected:
 
 TEST_F(Desktop, WithoutQuillmereTheClientsSeeThePlainMouse) {
     for (Client* c : {&qt, &gtk}) {
-        const auto [p50, p99] = latency(*c);
-        row(*c, "latency_p50_us_without", p50);
-        row(*c, "latency_p99_us_without", p99);
+        latency(*c, "without");
         baseline[c->name] = pointerAndClicks(*c);
         EXPECT_EQ(baseline[c->name].menus, 1) << c->name;
         EXPECT_GT(baseline[c->name].selected, 0) << c->name;
@@ -312,9 +310,7 @@ TEST_F(Desktop, WithQuillmereMotionSelectionAndRightClicksAreUnchanged) {
     ASSERT_TRUE(quillmere->running()) << quillmere->log();
     const long long started = now();
     for (Client* c : {&qt, &gtk}) {
-        const auto [p50, p99] = latency(*c);
-        row(*c, "latency_p50_us_with", p50);
-        row(*c, "latency_p99_us_with", p99);
+        latency(*c, "with");
         if (onSway() && c == &qt) {
             // The tray host comes 5 s after Quillmere, as a slow panel at login.
             pumpFor(std::chrono::milliseconds(std::max(0LL, started + 5000000 - now()) / 1000));

@@ -1,10 +1,15 @@
 // The input layer on a real kernel: what a grabbed mouse's virtual pointer
-// carries besides drags, which devices it takes, and qemu's USB mouse.
+// carries besides drags, which devices it takes, qemu's USB mouse; and mice
+// that vanish, a process that is killed, a tap switched off mid-press: no
+// button may stay down anywhere and the mouse must reach the desktop.
 #include "VmFixture.h"
 #include "platform/InputAccess.h"
 
 #include <atomic>
+#include <csignal>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <thread>
 #include <unistd.h>
 
@@ -110,10 +115,15 @@ TEST_F(InputLayerTest, UsbMouseIsTakenByDefaultItsDragsScrollAndItsClicksClick) 
     std::string usb;
     ASSERT_TRUE(pumpUntil(
         [&] { return !(usb = nodeWithPhys("QEMU QEMU USB Mouse", "name")).empty(); }, 60s));
-    ASSERT_TRUE(pumpUntil([&] {
-        const auto nodes = grabbedNodes();
-        return std::find(nodes.begin(), nodes.end(), usb) != nodes.end();
-    })) << "the USB mouse was not taken";
+    // The node is there before udev has finished with it and announced it:
+    // under emulation that can take seconds.
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            const auto nodes = grabbedNodes();
+            return std::find(nodes.begin(), nodes.end(), usb) != nodes.end();
+        },
+        60s))
+        << "the USB mouse was not taken";
     std::string phys;
     std::getline(std::ifstream("/sys/class/input/" + usb.substr(11) + "/device/phys"), phys);
     NodeReader pointer(nodeWithPhys("quillmere/" + phys));
@@ -127,6 +137,155 @@ TEST_F(InputLayerTest, UsbMouseIsTakenByDefaultItsDragsScrollAndItsClicksClick) 
         60s);
     EXPECT_GT(sumOf(frames, EV_REL, REL_WHEEL_HI_RES), 0) << "no drag scrolled";
     EXPECT_EQ(valuesOf(frames, EV_KEY, BTN_RIGHT), (std::vector<int>{1, 0})) << describe(frames);
+}
+
+// --- Mice that vanish, processes that end
+
+// A mouse unplugged in the middle of a click (with another button held), a
+// drag or a glide: the virtual pointer releases what it held and goes, the
+// layer lets go of the mouse, and the same mouse plugged in again is taken
+// and works.
+TEST_F(InputLayerTest, UnpluggedMidClickDragOrGlideLeavesNothingHeldAndReplugWorks) {
+    store.setBool("momentumScroll", true);
+    engine->start();
+    struct Case {
+        const char* when;
+        std::function<void(FakeMouse&, NodeReader&)> before;
+    };
+    const Case cases[] = {
+        {"mid-click, another button held",
+         [&](FakeMouse& mouse, NodeReader& pointer) {
+             mouse.button(BTN_LEFT, true); // reaches the virtual pointer: held there
+             mouse.button(BTN_RIGHT, true);
+             collect(pointer, [](const auto& f) { return !f.empty(); });
+             EXPECT_EQ(pointer.keysDown(), std::vector<int>{BTN_LEFT});
+         }},
+        {"mid-drag",
+         [&](FakeMouse& mouse, NodeReader& pointer) {
+             mouse.button(BTN_RIGHT, true);
+             for (int i = 0; i < 6; ++i)
+                 mouse.move(0, 3);
+             collect(pointer, [](const auto& f) { return sumOf(f, EV_REL, REL_WHEEL_HI_RES); });
+             EXPECT_EQ(state(), GrabScrollManager::State::scrolling);
+         }},
+        {"mid-glide",
+         [&](FakeMouse& mouse, NodeReader&) {
+             mouse.button(BTN_RIGHT, true);
+             for (int i = 0; i < 10; ++i)
+                 mouse.move(0, 10);
+             mouse.button(BTN_RIGHT, false);
+             EXPECT_TRUE(
+                 pumpUntil([&] { return onInput([&] { return engine->isMomentumRunning(); }); }));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.when);
+        auto mouse = plug();
+        const std::string phys = mouse->phys();
+        NodeReader pointer(waitForPointer(*mouse));
+        ASSERT_TRUE(pointer.isOpen());
+        c.before(*mouse, pointer);
+        mouse->unplug();
+        const auto frames = collect(pointer, [&](const auto&) { return pointer.gone(); });
+        EXPECT_TRUE(pointer.gone()) << "the virtual pointer outlived its mouse";
+        EXPECT_TRUE(nodeWithPhys("quillmere/" + phys).empty());
+        EXPECT_TRUE(grabbedNodes().empty());
+        EXPECT_TRUE(buttonsLeftDown(frames).empty()) << describe(frames);
+        // A glide runs out by itself, to nowhere; the gesture ended with the mouse.
+        EXPECT_TRUE(pumpUntil([&] { return !onInput([&] { return engine->isMomentumRunning(); }); },
+                              10000ms));
+        EXPECT_EQ(state(), GrabScrollManager::State::idle);
+
+        auto again = plug();
+        NodeReader again_pointer(waitForPointer(*again));
+        ASSERT_TRUE(again_pointer.isOpen()) << "the re-plugged mouse was not taken over";
+        again->button(BTN_RIGHT, true);
+        again->button(BTN_RIGHT, false);
+        EXPECT_EQ(valuesOf(drain(*again, again_pointer), EV_KEY, BTN_RIGHT),
+                  (std::vector<int>{1, 0}));
+    }
+}
+
+TEST_F(InputLayerTest, SwitchingOffMidPressLetsTheReleaseReachTheDesktop) {
+    engine->start();
+    auto mouse = plug();
+    NodeReader pointer(waitForPointer(*mouse));
+    NodeReader desktop(mouse->node());
+    ASSERT_TRUE(pointer.isOpen() && desktop.isOpen());
+    mouse->button(BTN_RIGHT, true);
+    pumpFor(100ms);
+    EXPECT_TRUE(desktop.take().empty());
+    // The menu switch: off.
+    engine->isEnabled = false;
+    engine->stop();
+    EXPECT_TRUE(grabbedNodes().empty());
+    mouse->button(BTN_RIGHT, false);
+    auto seen = collect(desktop, [](const auto& f) { return !f.empty(); });
+    EXPECT_EQ(valuesOf(seen, EV_KEY, BTN_RIGHT), std::vector<int>{0}) << describe(seen);
+    collect(pointer, [&](const auto&) { return pointer.gone(); });
+    EXPECT_TRUE(pointer.gone());
+
+    // Off, a press goes straight to the desktop. Switched on again while it
+    // is held, the layer waits: the release must reach the desktop too.
+    mouse->button(BTN_LEFT, true);
+    engine->isEnabled = true;
+    engine->start();
+    pumpFor(300ms);
+    EXPECT_EQ(onInput([&] { return input.services().waitingNodes(); }),
+              std::vector<std::string>{mouse->node()});
+    mouse->button(BTN_LEFT, false);
+    EXPECT_TRUE(pumpUntil([&] { return grabbed(*mouse); }));
+    seen = desktop.take();
+    EXPECT_EQ(valuesOf(seen, EV_KEY, BTN_LEFT), (std::vector<int>{1, 0})) << describe(seen);
+}
+
+// The process running the layer ends in the middle of a drag, killed or
+// because its input thread failed: the mouse is back with the desktop at
+// once, and nothing is left held.
+TEST_F(InputLayerTest, AProcessEndingMidDragGivesTheMouseBackAtOnce) {
+    ASSERT_FALSE(hostProgram.empty()) << "main() was not told where the helper program is";
+    struct Case {
+        const char* how;
+        std::function<void(ChildProcess&)> end;
+        int exit; // as waitForExit() gives it
+    };
+    const Case cases[] = {
+        {"kill -9", [](ChildProcess& host) { ::kill(host.pid(), SIGKILL); }, 128 + SIGKILL},
+        {"input thread failure", [](ChildProcess& host) { host.send("fail"); }, EXIT_FAILURE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        auto mouse = plug(c.how[0] == 'k' ? "killed" : "failed");
+        NodeReader desktop(mouse->node());
+        ChildProcess host("input-host", {QString::fromStdString(hostProgram)});
+        NodeReader pointer(waitForNode("quillmere/" + mouse->phys()));
+        ASSERT_TRUE(pointer.isOpen()) << "the helper did not take the mouse over\n" << host.log();
+        EXPECT_FALSE(desktop.canGrab()) << "the helper holds no grab";
+
+        mouse->button(BTN_RIGHT, true);
+        for (int i = 0; i < 6; ++i)
+            mouse->move(0, 3);
+        // The drag is under way once scrolling comes out of the virtual pointer.
+        ASSERT_NE(sumOf(collect(pointer,
+                                [](const auto& f) { return sumOf(f, EV_REL, REL_WHEEL_HI_RES); }),
+                        EV_REL, REL_WHEEL_HI_RES),
+                  0);
+        desktop.take();
+
+        c.end(host);
+        EXPECT_EQ(host.waitForExit(10s), c.exit) << host.log();
+        // At once: no waiting, no retry.
+        EXPECT_TRUE(desktop.canGrab()) << "the grab outlived the process";
+        mouse->move(7, 0);
+        std::vector<Frame> seen;
+        pumpUntil([&] { return !(seen = desktop.take()).empty(); }, 1s);
+        EXPECT_EQ(valuesOf(seen, EV_REL, REL_X), std::vector<int>{7}) << describe(seen);
+        // The virtual pointer went with the process: the desktop drops the
+        // device and every button it held (no reader sees more of it).
+        collect(pointer, [&](const auto&) { return pointer.gone(); });
+        EXPECT_TRUE(pointer.gone());
+        EXPECT_TRUE(nodeWithPhys("quillmere/" + mouse->phys()).empty());
+    }
 }
 
 } // namespace
