@@ -78,7 +78,7 @@ TEST_F(CitizenTest, AWheelWithoutHiResScrollsOneNotchPerStepBeforeAndAfterADrag)
         const std::string pointer = waitForPointer(*mouse);
         ASSERT_FALSE(pointer.empty());
         LibinputEvents libinput(pointer);
-        ASSERT_TRUE(libinput.started()) << libinput.output().toStdString();
+        ASSERT_TRUE(libinput.started()) << libinput.output();
         // Down the wheel (positive at libinput), up the drag (negative).
         if (wheelFirst)
             mouse->frame({makeEvent(EV_REL, REL_WHEEL, -1)});
@@ -93,8 +93,7 @@ TEST_F(CitizenTest, AWheelWithoutHiResScrollsOneNotchPerStepBeforeAndAfterADrag)
         std::vector<int> notches;
         for (int v : log.verticalV120)
             (v > 0 ? notches : dragV120[wheelFirst]).push_back(v);
-        EXPECT_EQ(notches, std::vector<int>(2 + wheelFirst, 120))
-            << libinput.output().toStdString();
+        EXPECT_EQ(notches, std::vector<int>(2 + wheelFirst, 120)) << libinput.output();
     }
     const auto sum = [](const std::vector<int>& v) {
         return std::accumulate(v.begin(), v.end(), 0);
@@ -238,7 +237,7 @@ TEST_F(InputLayerTest, LibinputSeesSmoothWheelScrollingAndOneRightClick) {
     ASSERT_FALSE(pointerNode.empty());
     NodeReader pointer(pointerNode);
     LibinputEvents libinput(pointerNode);
-    ASSERT_TRUE(libinput.started()) << libinput.output().toStdString();
+    ASSERT_TRUE(libinput.started()) << libinput.output();
 
     // A drag down: with the shipped settings the content follows the hand,
     // it scrolls up, and a glide follows the release.
@@ -262,8 +261,7 @@ TEST_F(InputLayerTest, LibinputSeesSmoothWheelScrollingAndOneRightClick) {
     mouse->button(BTN_RIGHT, true);
     mouse->button(BTN_RIGHT, false);
     keep(settle(pointer, 1000ms));
-    const QString output = libinput.output();
-    const LibinputLog log = parseLibinput(output);
+    const LibinputLog log = libinput.log();
     const long hiRes = sumOf(written, EV_REL, REL_WHEEL_HI_RES);
     const long v120 = std::accumulate(log.verticalV120.begin(), log.verticalV120.end(), 0L);
     // libinput counts downward scrolling as positive: an upward scroll of
@@ -274,7 +272,7 @@ TEST_F(InputLayerTest, LibinputSeesSmoothWheelScrollingAndOneRightClick) {
     for (int value : log.verticalV120)
         EXPECT_LT(value, 0) << "a scroll against the drag";
     EXPECT_TRUE(log.horizontalV120.empty());
-    EXPECT_EQ(log.rightPressed, 1) << output.toStdString();
+    EXPECT_EQ(log.rightPressed, 1) << libinput.output();
     EXPECT_EQ(log.rightReleased, 1);
     EXPECT_TRUE(log.clickAfterScrolls);
 }
