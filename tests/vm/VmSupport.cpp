@@ -273,10 +273,10 @@ void pumpFor(std::chrono::milliseconds duration) {
     pumpUntil([] { return false; }, duration);
 }
 
-std::string nodeWithPhys(const std::string& phys, const char* attribute) {
+std::string nodeWithPhys(const std::string& phys) {
     for (const auto& entry : std::filesystem::directory_iterator("/sys/class/input")) {
         std::string value;
-        std::getline(std::ifstream(entry.path() / "device" / attribute), value);
+        std::getline(std::ifstream(entry.path() / "device" / "phys"), value);
         if (entry.path().filename().string().rfind("event", 0) == 0 && value == phys)
             return "/dev/input/" + entry.path().filename().string();
     }

@@ -155,9 +155,8 @@ bool pumpUntil(const std::function<bool()>& done,
 void pumpFor(std::chrono::milliseconds duration);
 
 // The event node whose device reports this phys, or "" when there is none;
-// waitForNode() waits until it can be opened. (attribute: what else to
-// match the device by, "name" for one.)
-std::string nodeWithPhys(const std::string& phys, const char* attribute = "phys");
+// waitForNode() waits until it can be opened.
+std::string nodeWithPhys(const std::string& phys);
 std::string waitForNode(const std::string& phys,
                         std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
 

@@ -112,21 +112,26 @@ TEST_F(InputLayerTest, UsbMouseIsTakenByDefaultItsDragsScrollAndItsClicksClick) 
     // The VM boots without USB drivers; udev takes the mouse from there.
     ASSERT_EQ(std::system("modprobe -a xhci_pci usbhid hid_generic && udevadm settle -t 30"), 0);
     engine->start();
+    // Among the mice taken (never a virtual pointer, which copies its mouse's
+    // name), the USB mouse. Under emulation udev may take seconds to finish
+    // with it and announce it.
     std::string usb;
-    ASSERT_TRUE(pumpUntil(
-        [&] { return !(usb = nodeWithPhys("QEMU QEMU USB Mouse", "name")).empty(); }, 60s));
-    // The node is there before udev has finished with it and announced it:
-    // under emulation that can take seconds.
+    const auto sysfs = [](const std::string& node, const char* attribute) {
+        std::string value;
+        std::getline(std::ifstream("/sys/class/input/" + node.substr(11) + "/device/" + attribute),
+                     value);
+        return value;
+    };
     ASSERT_TRUE(pumpUntil(
         [&] {
-            const auto nodes = grabbedNodes();
-            return std::find(nodes.begin(), nodes.end(), usb) != nodes.end();
+            for (const std::string& node : grabbedNodes())
+                if (sysfs(node, "name") == "QEMU QEMU USB Mouse")
+                    usb = node;
+            return !usb.empty();
         },
         60s))
         << "the USB mouse was not taken";
-    std::string phys;
-    std::getline(std::ifstream("/sys/class/input/" + usb.substr(11) + "/device/phys"), phys);
-    NodeReader pointer(nodeWithPhys("quillmere/" + phys));
+    NodeReader pointer(waitForNode("quillmere/" + sysfs(usb, "phys")));
     ASSERT_TRUE(pointer.isOpen());
     const auto frames = collect(
         pointer,
