@@ -49,31 +49,34 @@ protected:
         }
         if (watched != edit_.viewport())
             return false;
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        const auto* wheel = static_cast<QWheelEvent*>(event);
         switch (event->type()) {
         case QEvent::Paint: // the first frame: the window is mapped and has its size
             if (onReady_)
                 QTimer::singleShot(0, this, std::exchange(onReady_, nullptr));
             break;
-        case QEvent::Wheel:
+        case QEvent::Wheel: {
+            const auto* wheel = static_cast<QWheelEvent*>(event);
             say("wheel", {wheel->angleDelta().x(), wheel->angleDelta().y(), wheel->pixelDelta().x(),
                           wheel->pixelDelta().y(), wheel->phase()});
             break;
-        case QEvent::ContextMenu:
-            say("context", {static_cast<QContextMenuEvent*>(event)->pos().x(),
-                            static_cast<QContextMenuEvent*>(event)->pos().y()});
+        }
+        case QEvent::ContextMenu: {
+            const QPoint p = static_cast<QContextMenuEvent*>(event)->pos();
+            say("context", {p.x(), p.y()});
             break;
+        }
         case QEvent::MouseMove:
-            say("move", {mouse->position().toPoint().x(), mouse->position().toPoint().y(),
-                         mouse->buttons().toInt()});
-            break;
         case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-            say(event->type() == QEvent::MouseButtonPress ? "press" : "release",
-                {mouse->button(), mouse->position().toPoint().x(),
-                 mouse->position().toPoint().y()});
+        case QEvent::MouseButtonRelease: {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            const QPoint p = mouse->position().toPoint();
+            if (event->type() == QEvent::MouseMove)
+                say("move", {p.x(), p.y(), mouse->buttons().toInt()});
+            else
+                say(event->type() == QEvent::MouseButtonPress ? "press" : "release",
+                    {mouse->button(), p.x(), p.y()});
             break;
+        }
         default:
             break;
         }
