@@ -1,28 +1,19 @@
 // The installed application end to end on a real kernel: access granted by
 // the shipped udev rule to an unprivileged user, drags that scroll, clicks
-// that stay clicks, one instance at a time, and SIGTERM mid-drag.
+// that do not click, one instance at a time, and SIGTERM mid-drag.
 //   app_vm_test [gtest options]   (run as root inside the test VM, after
 //                                  the package was installed)
 #include "../vm/VmSupport.h"
 #include "support/StandInLogind.h"
 
-#include <libevdev/libevdev-uinput.h>
-#include <libevdev/libevdev.h>
-
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
-#include <grp.h>
-#include <iostream>
-#include <pwd.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -30,50 +21,13 @@ namespace quillmere::vmtest {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 const char* const user = "tester";
 const char* const binary = "/usr/bin/quillmere";
 
-// Runs a command and returns what it printed (stdout and stderr).
-std::string run(const QString& program, const QStringList& args, int* exitCode = nullptr) {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, args);
-    process.waitForFinished(30000);
-    if (exitCode)
-        *exitCode = process.exitCode();
-    return process.readAll().toStdString();
-}
-
-// A keyboard: what the rule must leave alone.
-class FakeKeyboard {
-public:
-    FakeKeyboard() {
-        libevdev* model = libevdev_new();
-        libevdev_set_name(model, "Quillmere Test Keyboard");
-        libevdev_set_id_bustype(model, BUS_USB);
-        for (unsigned code : {KEY_A, KEY_B, KEY_ENTER})
-            libevdev_enable_event_code(model, EV_KEY, code, nullptr);
-        libevdev_uinput_create_from_device(model, LIBEVDEV_UINPUT_OPEN_MANAGED, &device_);
-        libevdev_free(model);
-    }
-    ~FakeKeyboard() {
-        if (device_)
-            libevdev_uinput_destroy(device_);
-    }
-    std::string node() const {
-        const char* node = device_ ? libevdev_uinput_get_devnode(device_) : nullptr;
-        return node ? node : "";
-    }
-
-private:
-    libevdev_uinput* device_ = nullptr;
-};
-
 bool hasUaccessTag(const std::string& node) {
     const std::string props =
-        run("udevadm", {"info", "--query=property", QString::fromStdString(node)});
+        outputOf({"udevadm", "info", "--query=property", QString::fromStdString(node)});
     return props.find(":uaccess:") != std::string::npos;
 }
 
@@ -81,61 +35,48 @@ bool hasUaccessTag(const std::string& node) {
 // every node that carries the uaccess tag. Here the test plays logind.
 void grantSeatAccess(const std::string& node) {
     if (hasUaccessTag(node))
-        run("setfacl", {"-m", QStringLiteral("u:%1:rw").arg(user), QString::fromStdString(node)});
+        outputOf(
+            {"setfacl", "-m", QStringLiteral("u:%1:rw").arg(user), QString::fromStdString(node)});
 }
 
 bool userCanOpen(const std::string& node, bool write) {
-    return runProgram({"/bin/sh", "-c", std::string(write ? "exec 3>" : "exec 3<") + node},
-                      {.user = user, .environment = {}, .output = ""}) == 0;
+    ChildProcess open(
+        "open-" + std::to_string(write),
+        {"/bin/sh", "-c", QString::fromStdString((write ? "exec 3>" : "exec 3<") + node)}, user);
+    return open.waitForExit(30s) == 0;
 }
 
-// One run of the installed binary as the test user, its log in a file.
+// One run of the installed binary as the test user, its log in /tmp/TAG.log.
+// systemBus: the address of the system bus the app is to use ("": none).
 class App : public ChildProcess {
 public:
-    // systemBus: the address of the system bus the app is to use ("": none).
     explicit App(const std::string& tag, const std::string& systemBus = "")
-        : ChildProcess({binary}, {.user = user,
-                                  .environment = {"HOME=/home/tester", "USER=tester",
-                                                  "XDG_CONFIG_HOME=/home/tester/.config",
-                                                  "XDG_RUNTIME_DIR=/tmp/tester-runtime",
-                                                  "QT_QPA_PLATFORM=offscreen", "PATH=/usr/bin:/bin",
-                                                  "DBUS_SYSTEM_BUS_ADDRESS=" +
-                                                      (systemBus.empty() ? "unix:path=/nonexistent"
-                                                                         : systemBus)},
-                                  .output = "/tmp/quillmere-" + tag + ".log"}),
-          log_("/tmp/quillmere-" + tag + ".log") {}
-    std::string log() const {
-        QFile file(QString::fromStdString(log_));
-        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-    }
-    bool waitForLog(const std::string& text, std::chrono::milliseconds limit = 20s) const {
+        : ChildProcess(tag, {binary}, user,
+                       {"HOME=/home/tester", "USER=tester", "XDG_CONFIG_HOME=/home/tester/.config",
+                        "XDG_RUNTIME_DIR=/tmp/tester-runtime", "QT_QPA_PLATFORM=offscreen",
+                        "PATH=/usr/bin:/bin",
+                        QString::fromStdString(
+                            "DBUS_SYSTEM_BUS_ADDRESS=" +
+                            (systemBus.empty() ? "unix:path=/nonexistent" : systemBus))}) {}
+    bool waitForLog(const std::string& text, std::chrono::milliseconds limit = 20s) {
         return pumpUntil([&] { return log().find(text) != std::string::npos; }, limit);
     }
-    // Waits for the process to end; its exit code, or -1.
-    int waitForExit(std::chrono::milliseconds limit) {
-        const int status = wait(limit);
-        return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    std::string log_;
 };
 
-std::string waitForVirtualPointer(const FakeMouse& mouse, std::chrono::milliseconds limit = 20s) {
-    std::string node;
-    pumpUntil([&] { return !(node = nodeWithPhys("quillmere/" + mouse.phys())).empty(); }, limit);
-    return node;
+std::string waitForVirtualPointer(const FakeMouse& mouse) {
+    return waitForNode("quillmere/" + mouse.phys(), 20s);
 }
 
 class InstalledAppTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         // The fake mouse is a uinput device: the app is told to take it.
-        run("sh", {"-c", "mkdir -p /home/tester/.config/quillmere && echo "
-                         "'{\"grabVirtualDevices\": true}' >/home/tester/.config/quillmere/"
-                         "defaults.json && chown -R tester /home/tester/.config"});
+        outputOf({"sh", "-c",
+                  "mkdir -p /home/tester/.config/quillmere && echo "
+                  "'{\"grabVirtualDevices\": true}' >/home/tester/.config/quillmere/"
+                  "defaults.json && chown -R tester /home/tester/.config"});
         mouse = new FakeMouse("Quillmere Test Mouse", "usb-appvm/input0");
-        run("udevadm", {"settle", "-t", "10"});
+        outputOf({"udevadm", "settle", "-t", "10"});
         grantSeatAccess("/dev/uinput");
         grantSeatAccess(mouse->node());
     }
@@ -148,32 +89,29 @@ protected:
 FakeMouse* InstalledAppTest::mouse = nullptr;
 
 TEST_F(InstalledAppTest, AccessComesFromTheShippedRule) {
-    EXPECT_TRUE(hasUaccessTag("/dev/uinput")) << run("udevadm", {"info", "/dev/uinput"});
+    EXPECT_TRUE(hasUaccessTag("/dev/uinput")) << outputOf({"udevadm", "info", "/dev/uinput"});
     EXPECT_TRUE(hasUaccessTag(mouse->node()))
-        << run("udevadm", {"info", QString::fromStdString(mouse->node())});
+        << outputOf({"udevadm", "info", QString::fromStdString(mouse->node())});
     EXPECT_TRUE(userCanOpen("/dev/uinput", true));
     EXPECT_TRUE(userCanOpen(mouse->node(), false));
-    // A device that is not a mouse gets no such access, nor a mouse that is
-    // a keyboard too (its keystrokes would be readable).
-    FakeKeyboard keyboard;
+    // A mouse that is a keyboard too gets no such access (its keystrokes
+    // would be readable); a keyboard alone matches none of the rule.
     FakeMouse combined("Quillmere Test Keyboard Mouse", "usb-appvm/input1",
                        MouseShape::with(&MouseShape::keys));
-    run("udevadm", {"settle", "-t", "10"});
-    for (const std::string& node : {keyboard.node(), combined.node()}) {
-        grantSeatAccess(node);
-        EXPECT_FALSE(hasUaccessTag(node)) << node;
-        EXPECT_FALSE(userCanOpen(node, false)) << node;
-    }
+    outputOf({"udevadm", "settle", "-t", "10"});
+    grantSeatAccess(combined.node());
+    EXPECT_FALSE(hasUaccessTag(combined.node()));
+    EXPECT_FALSE(userCanOpen(combined.node(), false));
 }
 
-TEST_F(InstalledAppTest, DragsScrollClicksStayClicksOneInstanceAndSigtermMidDrag) {
+TEST_F(InstalledAppTest, DragsScrollWithoutClickingOneInstanceAndSigtermMidDrag) {
     App first("first");
     ASSERT_TRUE(first.waitForLog("[Quillmere] 이벤트 탭 활성화됨")) << first.log();
     ASSERT_NE(first.log().find("[Quillmere] AXIsProcessTrusted = 1"), std::string::npos)
         << first.log();
     const std::string pointerNode = waitForVirtualPointer(*mouse);
     NodeReader pointer(pointerNode);
-    ASSERT_TRUE(pointer.isOpen()) << listInputDevices();
+    ASSERT_TRUE(pointer.isOpen());
     // Only the app itself may read what it writes there.
     grantSeatAccess(pointerNode);
     EXPECT_FALSE(hasUaccessTag(pointerNode));
@@ -194,17 +132,6 @@ TEST_F(InstalledAppTest, DragsScrollClicksStayClicksOneInstanceAndSigtermMidDrag
     EXPECT_GE(sumOf(frames, EV_REL, REL_WHEEL_HI_RES), 240) << describe(frames);
     EXPECT_GE(sumOf(frames, EV_REL, REL_WHEEL), 2);
     EXPECT_TRUE(valuesOf(frames, EV_KEY, BTN_RIGHT).empty()) << "a drag must not click";
-    // Let the glide end before the click.
-    pumpFor(3s);
-    pointer.take();
-
-    // A short click comes out as one right click.
-    mouse->button(BTN_RIGHT, true);
-    mouse->button(BTN_RIGHT, false);
-    frames =
-        collect(pointer, [](const auto& f) { return valuesOf(f, EV_KEY, BTN_RIGHT).size() >= 2; });
-    EXPECT_EQ(valuesOf(frames, EV_KEY, BTN_RIGHT), (std::vector<int>{1, 0})) << describe(frames);
-    EXPECT_EQ(sumOf(frames, EV_REL, REL_WHEEL_HI_RES), 0);
 
     // A second instance makes the first one quit, and takes over.
     // The limits on quitting are the same as on every other wait here: under
@@ -249,10 +176,9 @@ public:
                      "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy>"
                      "</busconfig>");
         config.close();
-        daemon_.start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--config-file=/tmp/stand-in-system-bus.conf"),
-                       QStringLiteral("--nofork")});
-        daemon_.waitForStarted(5000);
+        daemon_ = std::make_unique<ChildProcess>(
+            "system-bus",
+            QStringList{"dbus-daemon", "--config-file=/tmp/stand-in-system-bus.conf", "--nofork"});
         pumpUntil([] { return QFile::exists(QStringLiteral("/tmp/stand-in-system-bus")); });
         thread_.start();
         logind_.manager.moveToThread(&thread_);
@@ -268,8 +194,6 @@ public:
     ~StandInSystemBus() {
         thread_.quit();
         thread_.wait();
-        daemon_.kill();
-        daemon_.waitForFinished(2000);
     }
     bool served() const { return served_; }
     void setActive(bool active) {
@@ -280,7 +204,7 @@ public:
     static constexpr const char* address = "unix:path=/tmp/stand-in-system-bus";
 
 private:
-    QProcess daemon_;
+    std::unique_ptr<ChildProcess> daemon_;
     QThread thread_;
     testing::StandInLogind logind_;
     bool served_ = false;
@@ -293,16 +217,10 @@ TEST_F(InstalledAppTest, AnotherUserTakingTheSeatGetsTheMouseAndItComesBackAfter
     ASSERT_TRUE(app.waitForLog("[Quillmere] 이벤트 탭 활성화됨")) << app.log();
     ASSERT_FALSE(waitForVirtualPointer(*mouse).empty()) << app.log();
     NodeReader desktop(mouse->node());
-
-    const auto switched = Clock::now();
     systemBus.setActive(false);
     ASSERT_TRUE(pumpUntil([&] {
         return desktop.canGrab() && nodeWithPhys("quillmere/" + mouse->phys()).empty();
     })) << app.log();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - switched);
-    RecordProperty("seat_lost_to_mouse_back_ms", std::to_string(ms.count()));
-    std::cout << "session inactive: the mouse was back with the seat after " << ms.count()
-              << " ms\n";
 
     systemBus.setActive(true);
     EXPECT_FALSE(waitForVirtualPointer(*mouse).empty()) << app.log();

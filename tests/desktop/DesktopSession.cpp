@@ -5,10 +5,7 @@
 
 #include <cstdio>
 #include <ctime>
-#include <grp.h>
 #include <pwd.h>
-#include <signal.h>
-#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -17,7 +14,7 @@ namespace quillmere::desktoptest {
 namespace {
 const char* const user = "tester";
 
-QProcessEnvironment userEnvironment() {
+QStringList userEnvironment() {
     const QProcessEnvironment outer = QProcessEnvironment::systemEnvironment();
     QProcessEnvironment env;
     env.insert(QStringLiteral("HOME"), QStringLiteral("/home/tester"));
@@ -29,21 +26,9 @@ QProcessEnvironment userEnvironment() {
                              "WAYLAND_DISPLAY", "SWAYSOCK", "QT_QPA_PLATFORM", "GDK_BACKEND"})
         if (outer.contains(QString::fromLatin1(name)))
             env.insert(QString::fromLatin1(name), outer.value(QString::fromLatin1(name)));
-    return env;
+    return env.toStringList();
 }
 
-void becomeUser() {
-    const passwd* pw = ::getpwnam(user);
-    if (!pw || ::setgroups(0, nullptr) != 0 || ::setgid(pw->pw_gid) != 0 ||
-        ::setuid(pw->pw_uid) != 0)
-        ::_exit(126);
-}
-
-void prepare(QProcess& process) {
-    process.setProcessEnvironment(userEnvironment());
-    process.setWorkingDirectory(QStringLiteral("/home/tester"));
-    process.setChildProcessModifier(becomeUser);
-}
 } // namespace
 
 long long now() {
@@ -62,76 +47,10 @@ bool onSway() {
 }
 
 UserProcess::UserProcess(const std::string& name, const QString& program, const QStringList& args)
-    : name_(name) {
-    prepare(process_);
-    process_.setStandardErrorFile(QString::fromStdString("/tmp/" + name + ".log"));
-    process_.start(program, args);
-    process_.waitForStarted(10000);
-}
-
-UserProcess::~UserProcess() {
-    if (running()) {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
-}
-
-void UserProcess::send(const std::string& line) {
-    process_.write((line + "\n").c_str());
-    process_.waitForBytesWritten(1000);
-}
-
-const std::vector<Report>& UserProcess::reports() {
-    process_.waitForReadyRead(0);
-    while (process_.canReadLine()) {
-        Report report;
-        report.line = process_.readLine().trimmed().toStdString();
-        std::istringstream words(report.line);
-        words >> report.kind;
-        long long value = 0;
-        while (words >> value)
-            report.values.push_back(value);
-        reports_.push_back(std::move(report));
-    }
-    return reports_;
-}
-
-std::vector<Report> UserProcess::since(std::size_t from, const std::string& kind) {
-    std::vector<Report> found;
-    const std::vector<Report>& all = reports();
-    for (std::size_t i = from; i < all.size(); ++i)
-        if (all[i].kind == kind)
-            found.push_back(all[i]);
-    return found;
-}
-
-bool UserProcess::waitFor(const std::string& kind, std::size_t from,
-                          std::chrono::milliseconds limit) {
-    return vmtest::pumpUntil([&] { return !since(from, kind).empty(); }, limit);
-}
-
-int UserProcess::waitForExit(std::chrono::milliseconds limit) {
-    if (!vmtest::pumpUntil([&] { return !running(); }, limit))
-        return -1;
-    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : 128 + SIGKILL;
-}
-
-void UserProcess::terminate() {
-    if (running())
-        ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
-}
-
-std::string UserProcess::log() const {
-    QFile file(QString::fromStdString("/tmp/" + name_ + ".log"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-}
+    : ChildProcess(name, QStringList{program} + args, user, userEnvironment()) {}
 
 std::string runAsUser(const QString& program, const QStringList& args) {
-    QProcess process;
-    prepare(process);
-    process.start(program, args);
-    process.waitForFinished(30000);
-    return process.readAllStandardOutput().toStdString();
+    return vmtest::outputOf(QStringList{program} + args, user, userEnvironment());
 }
 
 void writeSettings(const std::string& jsonMembers) {

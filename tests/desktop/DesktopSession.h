@@ -5,6 +5,7 @@
 
 #include "../vm/VmSupport.h"
 
+#include <QImage>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -26,43 +27,13 @@ long long now();
 std::string server();
 bool onSway();
 
-// One line a client printed: its first word and the numbers after it.
-struct Report {
-    std::string line;
-    std::string kind;
-    std::vector<long long> values;
-    long long at() const { return values.empty() ? 0 : values[0]; }
-    long long operator[](std::size_t i) const { return i < values.size() ? values[i] : 0; }
-};
+using vmtest::Report;
 
 // A program run as the seat user with the session's environment. Standard
 // output is read as reports; standard error goes to /tmp/NAME.log.
-class UserProcess {
+class UserProcess : public vmtest::ChildProcess {
 public:
     UserProcess(const std::string& name, const QString& program, const QStringList& args);
-    ~UserProcess();
-    UserProcess(const UserProcess&) = delete;
-    UserProcess& operator=(const UserProcess&) = delete;
-
-    void send(const std::string& line);
-    // Everything reported so far (reading what arrived).
-    const std::vector<Report>& reports();
-    std::size_t mark() { return reports().size(); }
-    // The reports of one kind from index `from` on.
-    std::vector<Report> since(std::size_t from, const std::string& kind);
-    // Waits for a report of this kind at index `from` or later.
-    bool waitFor(const std::string& kind, std::size_t from, std::chrono::milliseconds limit = 10s);
-    bool running() const { return process_.state() != QProcess::NotRunning; }
-    qint64 pid() const { return process_.processId(); }
-    // The exit code once ended, or -1 when it did not end within the limit.
-    int waitForExit(std::chrono::milliseconds limit);
-    void terminate();
-    std::string log() const;
-
-private:
-    std::string name_;
-    QProcess process_;
-    std::vector<Report> reports_;
 };
 
 // Runs a command as the seat user and returns its standard output.
@@ -84,7 +55,6 @@ public:
     long long drag(std::uint16_t button, int dx, int dy, int steps = 20,
                    std::chrono::milliseconds gap = 8ms);
     int x() const { return x_; }
-    int y() const { return y_; }
 
 private:
     FakeMouse& mouse_;
@@ -97,5 +67,42 @@ std::string screenshot(const std::string& path, int x, int y, int width, int hei
 // Prints a PNG for the host between @@PNG name@@ and @@END@@ lines, when
 // DESKTOP_SHOTS is set.
 void emitScreenshot(const std::string& path, const std::string& name);
+
+// --- What the tray checks read on sway: the bar and the tray menu waybar draws
+// (found in screenshots by the plain colours of the test's waybar style),
+// sway's windows, and the items the tray host's watcher knows.
+
+// A box of the screen, from a screenshot.
+struct Box {
+    int left = -1, top = -1, right = -1, bottom = -1;
+    bool valid() const { return left >= 0; }
+    int cx() const { return (left + right) / 2; }
+    int cy() const { return (top + bottom) / 2; }
+    void add(int x, int y);
+};
+
+// The open tray menu: its box and the middle of each item, top to bottom
+// (the version, Enabled, Preferences..., Check for Updates..., Quit).
+struct Menu {
+    Box box;
+    std::vector<int> items;
+    bool valid() const { return items.size() == 5; }
+};
+
+struct View {
+    std::string appId;
+    bool focused = false;
+};
+
+// The top left of the screen: the bar's start and the tray menu.
+QImage screen();
+bool barShown();
+// Quillmere's icon: what is drawn on the bar (only Quillmere has one).
+Box trayIcon();
+Menu trayMenu();
+// Quillmere's windows in sway's tree.
+std::vector<View> quillmereWindows();
+// The watcher's RegisteredStatusNotifierItems, for failure messages.
+std::string registeredItems();
 
 } // namespace quillmere::desktoptest

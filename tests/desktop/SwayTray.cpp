@@ -1,5 +1,3 @@
-#include "SwayTray.h"
-
 #include "DesktopSession.h"
 
 #include <QJsonArray>

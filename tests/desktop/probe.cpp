@@ -6,7 +6,7 @@
 //   menu T               a context menu was shown (it is closed again soon)
 //   move T X Y BUTTONS | press T BUTTON X Y | release T BUTTON X Y
 //   scroll T H V         the scroll bars' values (pixels)
-//   select N             the length of the selected text
+//   select N             the length of the selected text (no time)
 // Standard input takes "reset": scroll to the middle, clear the selection.
 //   desktop_probe X Y WIDTH HEIGHT
 #include <QApplication>
@@ -20,60 +20,49 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <initializer_list>
 #include <unistd.h>
 
 namespace {
 
-long long now() {
+// One report: its kind, the time in microseconds and the numbers.
+void say(const char* kind, std::initializer_list<long long> values = {}) {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
-}
-
-void say(const QString& line) {
-    std::printf("%s\n", qPrintable(line));
+    std::printf("%s %lld", kind, ts.tv_sec * 1000000LL + ts.tv_nsec / 1000);
+    for (long long value : values)
+        std::printf(" %lld", value);
+    std::printf("\n");
     std::fflush(stdout);
 }
 
 class Reporter : public QObject {
 public:
-    explicit Reporter(QTextEdit& edit, std::function<void()> onReady)
-        : edit_(edit), onReady(std::move(onReady)) {}
+    Reporter(QTextEdit& edit, std::function<void()> onReady)
+        : edit_(edit), onReady_(std::move(onReady)) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        const QString t = QString::number(now());
         if (auto* menu = qobject_cast<QMenu*>(watched); menu && event->type() == QEvent::Show) {
-            say(QStringLiteral("menu %1").arg(t));
+            say("menu");
             QTimer::singleShot(300, menu, &QMenu::close);
         }
         if (watched != edit_.viewport())
             return false;
         switch (event->type()) {
-        case QEvent::Paint:
-            if (!ready_) {
-                // The first frame: the window is mapped and has its size.
-                ready_ = true;
-                QTimer::singleShot(0, this, onReady);
-            }
+        case QEvent::Paint: // the first frame: the window is mapped and has its size
+            if (onReady_)
+                QTimer::singleShot(0, this, std::exchange(onReady_, nullptr));
             break;
         case QEvent::Wheel: {
             const auto* wheel = static_cast<QWheelEvent*>(event);
-            say(QStringLiteral("wheel %1 %2 %3 %4 %5 %6")
-                    .arg(t)
-                    .arg(wheel->angleDelta().x())
-                    .arg(wheel->angleDelta().y())
-                    .arg(wheel->pixelDelta().x())
-                    .arg(wheel->pixelDelta().y())
-                    .arg(int(wheel->phase())));
+            say("wheel", {wheel->angleDelta().x(), wheel->angleDelta().y(), wheel->pixelDelta().x(),
+                          wheel->pixelDelta().y(), wheel->phase()});
             break;
         }
         case QEvent::ContextMenu: {
-            const auto* menu = static_cast<QContextMenuEvent*>(event);
-            say(QStringLiteral("context %1 %2 %3")
-                    .arg(t)
-                    .arg(menu->pos().x())
-                    .arg(menu->pos().y()));
+            const QPoint p = static_cast<QContextMenuEvent*>(event)->pos();
+            say("context", {p.x(), p.y()});
             break;
         }
         case QEvent::MouseMove:
@@ -82,17 +71,10 @@ protected:
             const auto* mouse = static_cast<QMouseEvent*>(event);
             const QPoint p = mouse->position().toPoint();
             if (event->type() == QEvent::MouseMove)
-                say(QStringLiteral("move %1 %2 %3 %4")
-                        .arg(t)
-                        .arg(p.x())
-                        .arg(p.y())
-                        .arg(int(mouse->buttons())));
+                say("move", {p.x(), p.y(), mouse->buttons().toInt()});
             else
-                say(QStringLiteral("%1 %2 %3 %4 %5")
-                        .arg(event->type() == QEvent::MouseButtonPress ? "press" : "release", t)
-                        .arg(int(mouse->button()))
-                        .arg(p.x())
-                        .arg(p.y()));
+                say(event->type() == QEvent::MouseButtonPress ? "press" : "release",
+                    {mouse->button(), p.x(), p.y()});
             break;
         }
         default:
@@ -103,8 +85,7 @@ protected:
 
 private:
     QTextEdit& edit_;
-    std::function<void()> onReady;
-    bool ready_ = false;
+    std::function<void()> onReady_;
 };
 
 } // namespace
@@ -126,15 +107,14 @@ int main(int argc, char** argv) {
     edit.viewport()->setMouseTracking(true);
 
     auto reportScroll = [&edit] {
-        say(QStringLiteral("scroll %1 %2 %3")
-                .arg(now())
-                .arg(edit.horizontalScrollBar()->value())
-                .arg(edit.verticalScrollBar()->value()));
+        say("scroll", {edit.horizontalScrollBar()->value(), edit.verticalScrollBar()->value()});
     };
     QObject::connect(edit.verticalScrollBar(), &QScrollBar::valueChanged, reportScroll);
     QObject::connect(edit.horizontalScrollBar(), &QScrollBar::valueChanged, reportScroll);
     QObject::connect(&edit, &QTextEdit::selectionChanged, [&edit] {
-        say(QStringLiteral("select %1").arg(edit.textCursor().selectedText().size()));
+        std::printf("select %lld\n",
+                    static_cast<long long>(edit.textCursor().selectedText().size()));
+        std::fflush(stdout);
     });
     auto reset = [&edit, reportScroll] {
         QTextCursor cursor = edit.textCursor();
@@ -146,9 +126,7 @@ int main(int argc, char** argv) {
     };
     Reporter reporter(edit, [&edit, reset] {
         reset();
-        say(QStringLiteral("ready %1 %2")
-                .arg(edit.viewport()->width())
-                .arg(edit.viewport()->height()));
+        say("ready", {edit.viewport()->width(), edit.viewport()->height()});
     });
     app.installEventFilter(&reporter);
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);

@@ -1,7 +1,5 @@
 #include "Libinput.h"
 
-#include "VmSupport.h"
-
 #include <QRegularExpression>
 
 #include <chrono>
@@ -34,36 +32,26 @@ LibinputLog parseLibinput(const QString& output) {
 LibinputEvents::LibinputEvents(const std::string& node) {
     // libinput only takes devices udev has finished with.
     std::system("udevadm settle -t 10");
-    process_.setProcessChannelMode(QProcess::MergedChannels);
     // Line-buffered, or nothing arrives before libinput exits.
-    process_.start(QStringLiteral("stdbuf"),
-                   {QStringLiteral("-oL"), QStringLiteral("libinput"),
-                    QStringLiteral("debug-events"), QStringLiteral("--device"),
-                    QString::fromStdString(node)});
-}
-
-LibinputEvents::~LibinputEvents() {
-    process_.terminate();
-    process_.waitForFinished(3000);
+    process_ = std::make_unique<ChildProcess>(
+        "libinput", QStringList{"stdbuf", "-oL", "libinput", "debug-events", "--device",
+                                QString::fromStdString(node)});
 }
 
 bool LibinputEvents::started() {
-    return process_.waitForStarted(5000) &&
-           pumpUntil([&] { return output().contains(QLatin1String("DEVICE_ADDED")); },
+    return pumpUntil([&] { return output().find("DEVICE_ADDED") != std::string::npos; },
                      std::chrono::seconds(15));
 }
 
-const QString& LibinputEvents::output() {
-    process_.waitForReadyRead(10);
-    output_ += QString::fromUtf8(process_.readAll());
-    return output_;
+std::string LibinputEvents::output() {
+    std::string text;
+    for (const Report& line : process_->reports())
+        text += line.line + "\n";
+    return text;
 }
 
 std::vector<std::string> libinputSettings(const std::string& node) {
-    QProcess list;
-    list.start(QStringLiteral("libinput"), {QStringLiteral("list-devices")});
-    list.waitForFinished(30000);
-    const QString text = QString::fromUtf8(list.readAllStandardOutput());
+    const QString text = QString::fromStdString(outputOf({"libinput", "list-devices"}));
     std::vector<std::string> settings;
     bool inDevice = false;
     for (const QString& line : text.split(QLatin1Char('\n'))) {

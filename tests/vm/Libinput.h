@@ -2,9 +2,11 @@
 // libinput as the desktop's stand-in: what `libinput debug-events` reports
 // for one device, and the settings `libinput list-devices` gives a device.
 
-#include <QProcess>
+#include "VmSupport.h"
+
 #include <QString>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,16 +26,14 @@ LibinputLog parseLibinput(const QString& output);
 class LibinputEvents {
 public:
     explicit LibinputEvents(const std::string& node);
-    ~LibinputEvents();
     // Whether libinput took the device (it printed DEVICE_ADDED in time).
     bool started();
     // Everything printed so far.
-    const QString& output();
-    LibinputLog log() { return parseLibinput(output()); }
+    std::string output();
+    LibinputLog log() { return parseLibinput(QString::fromStdString(output())); }
 
 private:
-    QProcess process_;
-    QString output_;
+    std::unique_ptr<ChildProcess> process_;
 };
 
 // The settings libinput gives the device at this node ("Accel profiles: ...",

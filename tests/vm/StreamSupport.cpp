@@ -92,7 +92,6 @@ void readNumbered(int output, long frames, const Stamps& writtenAt, Clock::time_
                     expected = index + 1;
                 const Clock::time_point at(
                     Clock::duration(writtenAt[static_cast<std::size_t>(index)].load()));
-                result.delaysMs.push_back(millisSince(at, now));
                 result.readAtMs[static_cast<std::size_t>(index)] = millisSince(start, now);
                 result.delayOfFrameMs[static_cast<std::size_t>(index)] = millisSince(at, now);
             }
@@ -155,14 +154,6 @@ double percentile(std::vector<double> values, double p) {
     const auto index =
         static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size() - 1) + 0.5);
     return values[std::min(index, values.size() - 1)];
-}
-
-double StreamResult::maxDelayMs() const {
-    return delaysMs.empty() ? 0.0 : *std::max_element(delaysMs.begin(), delaysMs.end());
-}
-
-double StreamResult::percentileDelayMs(double p) const {
-    return percentile(delaysMs, p);
 }
 
 std::vector<StreamResult> streamNumbered(const std::vector<Route>& routes, int hertz,

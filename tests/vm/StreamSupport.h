@@ -44,15 +44,10 @@ struct StreamResult {
     long duplicated = 0;
     long synDropped = 0;
     double seconds = 0.0;
-    // Per received frame: milliseconds from writing it to reading it back.
-    std::vector<double> delaysMs;
     // Per frame sent: when it was read back, in milliseconds from the
     // stream's start, and its delay; negative for a frame never read.
     std::vector<double> readAtMs;
     std::vector<double> delayOfFrameMs;
-
-    double maxDelayMs() const;
-    double percentileDelayMs(double p) const;
 };
 
 // Streams numbered frames at hertz for the given time to every route at

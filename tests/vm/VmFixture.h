@@ -70,7 +70,7 @@ public:
     std::string waitForPointer(const FakeMouse& mouse) {
         if (!pumpUntil([&] { return grabbed(mouse); }))
             return "";
-        return nodeWithPhys("quillmere/" + mouse.phys());
+        return waitForNode("quillmere/" + mouse.phys());
     }
     // Everything the layer made of what the mouse sent so far: a middle
     // click follows as a marker, and what comes before it is the answer

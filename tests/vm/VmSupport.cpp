@@ -10,17 +10,17 @@
 
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <grp.h>
+#include <iterator>
 #include <linux/uinput.h>
 #include <pwd.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -95,10 +95,6 @@ void FakeMouse::frame(const Frame& events) {
     libevdev_uinput_write_event(device_, EV_SYN, SYN_REPORT, 0);
 }
 
-void FakeMouse::frame(std::initializer_list<input_event> events) {
-    frame(Frame(events));
-}
-
 void FakeMouse::button(std::uint16_t code, bool down) {
     frame({makeEvent(EV_KEY, code, down ? 1 : 0)});
 }
@@ -166,81 +162,83 @@ bool NodeReader::canGrab() const {
     return true;
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ChildOptions& options) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe: " + std::string(strerror(errno)));
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        ::dup2(fds[0], STDIN_FILENO);
-        if (!options.output.empty()) {
-            const int out = ::open(options.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(out, STDOUT_FILENO);
-            ::dup2(out, STDERR_FILENO);
-        }
-        if (!options.user.empty()) {
-            const passwd* pw = ::getpwnam(options.user.c_str());
-            if (!pw || ::setgroups(0, nullptr) != 0 || ::setgid(pw->pw_gid) != 0 ||
-                ::setuid(pw->pw_uid) != 0)
+ChildProcess::ChildProcess(const std::string& name, const QStringList& argv,
+                           const std::string& user, const QStringList& environment)
+    : name_(name) {
+    if (!environment.isEmpty())
+        process_.setEnvironment(environment);
+    if (const passwd* pw = user.empty() ? nullptr : ::getpwnam(user.c_str())) {
+        process_.setWorkingDirectory(QString::fromLocal8Bit(pw->pw_dir));
+        process_.setChildProcessModifier([uid = pw->pw_uid, gid = pw->pw_gid] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
                 ::_exit(126);
-        }
-        const auto pointers = [](const std::vector<std::string>& strings) {
-            std::vector<char*> out;
-            for (const std::string& string : strings)
-                out.push_back(const_cast<char*>(string.c_str()));
-            out.push_back(nullptr);
-            return out;
-        };
-        std::vector<char*> args = pointers(argv);
-        if (options.environment.empty())
-            ::execv(args[0], args.data());
-        else
-            ::execve(args[0], args.data(), pointers(options.environment).data());
-        ::_exit(127);
+        });
     }
-    ::close(fds[0]);
-    input_ = fds[1];
+    process_.setStandardErrorFile(QString::fromStdString("/tmp/" + name + ".log"));
+    process_.start(argv.first(), argv.mid(1));
+    process_.waitForStarted(10000);
 }
 
 ChildProcess::~ChildProcess() {
-    if (pid_ > 0)
-        kill(SIGKILL);
-    if (input_ >= 0)
-        ::close(input_);
+    if (running()) {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
 }
 
 void ChildProcess::send(const std::string& line) {
-    const std::string text = line + "\n";
-    if (::write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-        throw std::runtime_error("cannot write to the child: " + std::string(strerror(errno)));
+    process_.write((line + "\n").c_str());
+    process_.waitForBytesWritten(1000);
 }
 
-int ChildProcess::wait(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (pid_ > 0) {
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return status;
-        }
-        if (std::chrono::steady_clock::now() > end)
-            return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return -1;
-}
-
-int ChildProcess::kill(int signal) {
-    if (pid_ <= 0)
+int ChildProcess::waitForExit(std::chrono::milliseconds limit) {
+    if (!pumpUntil([&] { return !running(); }, limit))
         return -1;
-    ::kill(pid_, signal);
-    return wait(std::chrono::seconds(10));
+    // A process a signal ended has that signal as its code.
+    return process_.exitCode() + (process_.exitStatus() == QProcess::CrashExit ? 128 : 0);
 }
 
-int runProgram(const std::vector<std::string>& argv, const ChildOptions& options) {
-    ChildProcess child(argv, options);
-    const int status = child.wait(std::chrono::seconds(30));
-    return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+std::string ChildProcess::log() const {
+    std::ifstream file("/tmp/" + name_ + ".log");
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+const std::vector<Report>& ChildProcess::reports() {
+    process_.waitForReadyRead(0);
+    while (process_.canReadLine() || (!running() && process_.bytesAvailable() > 0)) {
+        Report report;
+        report.line = process_.readLine().trimmed().toStdString();
+        std::istringstream words(report.line);
+        words >> report.kind;
+        for (long long value = 0; words >> value;)
+            report.values.push_back(value);
+        reports_.push_back(std::move(report));
+    }
+    return reports_;
+}
+
+std::vector<Report> ChildProcess::since(std::size_t from, const std::string& kind) {
+    std::vector<Report> found;
+    const std::vector<Report>& all = reports();
+    for (std::size_t i = from; i < all.size(); ++i)
+        if (all[i].kind == kind)
+            found.push_back(all[i]);
+    return found;
+}
+
+bool ChildProcess::waitFor(const std::string& kind, std::size_t from,
+                           std::chrono::milliseconds limit) {
+    return pumpUntil([&] { return !since(from, kind).empty(); }, limit);
+}
+
+std::string outputOf(const QStringList& argv, const std::string& user,
+                     const QStringList& environment) {
+    ChildProcess child("run", argv, user, environment);
+    child.waitForExit(std::chrono::seconds(30));
+    std::string text;
+    for (const Report& line : child.reports())
+        text += line.line + "\n";
+    return text;
 }
 
 std::vector<Frame> collect(NodeReader& reader,
@@ -276,50 +274,22 @@ void pumpFor(std::chrono::milliseconds duration) {
 }
 
 std::string nodeWithPhys(const std::string& phys) {
-    DIR* dir = opendir("/sys/class/input");
-    if (!dir)
-        return "";
-    std::string found;
-    while (dirent* entry = readdir(dir)) {
-        if (std::strncmp(entry->d_name, "event", 5) != 0)
-            continue;
-        std::ifstream file(std::string("/sys/class/input/") + entry->d_name + "/device/phys");
-        std::string line;
-        std::getline(file, line);
-        if (line == phys) {
-            found = std::string("/dev/input/") + entry->d_name;
-            break;
-        }
+    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/input")) {
+        std::string value;
+        std::getline(std::ifstream(entry.path() / "device" / "phys"), value);
+        if (entry.path().filename().string().rfind("event", 0) == 0 && value == phys)
+            return "/dev/input/" + entry.path().filename().string();
     }
-    closedir(dir);
-    return found;
+    return "";
 }
 
 std::string waitForNode(const std::string& phys, std::chrono::milliseconds limit) {
     std::string node;
-    pumpUntil([&] { return !(node = nodeWithPhys(phys)).empty(); }, limit);
-    return node;
-}
-
-std::string listInputDevices() {
-    std::string text;
-    DIR* dir = opendir("/sys/class/input");
-    if (!dir)
-        return text;
-    while (dirent* entry = readdir(dir)) {
-        if (std::strncmp(entry->d_name, "event", 5) != 0)
-            continue;
-        const std::string base = std::string("/sys/class/input/") + entry->d_name + "/device/";
-        std::ifstream nameFile(base + "name");
-        std::ifstream physFile(base + "phys");
-        std::string name;
-        std::string phys;
-        std::getline(nameFile, name);
-        std::getline(physFile, phys);
-        text += std::string(entry->d_name) + " \"" + name + "\" phys \"" + phys + "\"\n";
-    }
-    closedir(dir);
-    return text;
+    // The node is in sysfs a moment before it can be opened.
+    const bool ready = pumpUntil(
+        [&] { return !(node = nodeWithPhys(phys)).empty() && ::access(node.c_str(), R_OK) == 0; },
+        limit);
+    return ready ? node : "";
 }
 
 std::vector<int> valuesOf(const std::vector<Frame>& frames, std::uint16_t type,

@@ -3,12 +3,14 @@
 // physical mice made with uinput, readers of event nodes (as the desktop
 // reads them), child processes, and a way to wait until something happened.
 
+#include <QProcess>
+#include <QStringList>
+
 #include <linux/input.h>
 #include <sys/types.h>
 
 #include <chrono>
 #include <functional>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -52,7 +54,6 @@ public:
     FakeMouse& operator=(const FakeMouse&) = delete;
 
     // Writes the events and a SYN_REPORT.
-    void frame(std::initializer_list<input_event> events);
     void frame(const Frame& events);
     void button(std::uint16_t code, bool down);
     void move(int dx, int dy);
@@ -97,40 +98,54 @@ private:
     bool gone_ = false;
 };
 
-// How a child runs: as another user (with that user's groups dropped), with
-// only the given environment, its output in a file; by default as this
-// process does.
-struct ChildOptions {
-    std::string user;
-    std::vector<std::string> environment;
-    std::string output;
+// One line a child printed: its first word and the numbers after it.
+struct Report {
+    std::string line;
+    std::string kind;
+    std::vector<long long> values;
+    long long at() const { return values.empty() ? 0 : values[0]; }
+    long long operator[](std::size_t i) const { return i < values.size() ? values[i] : 0; }
 };
 
-// A program run as a child process, with a pipe to its standard input. It
-// is killed and reaped when this goes, so that it never outlives a test
-// holding a grab.
+// A program run as a child process, as `user` ("": as this process) with
+// only the given environment (none given: this process's). Its standard
+// input is a pipe, its standard error goes to /tmp/NAME.log and its standard
+// output is read line by line as reports. It is killed and reaped when this
+// goes, so that it never outlives a test holding a grab.
 class ChildProcess {
 public:
-    explicit ChildProcess(const std::vector<std::string>& argv, const ChildOptions& options = {});
+    ChildProcess(const std::string& name, const QStringList& argv, const std::string& user = "",
+                 const QStringList& environment = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return static_cast<pid_t>(process_.processId()); }
+    bool running() const { return process_.state() != QProcess::NotRunning; }
     // Writes one line to its standard input.
     void send(const std::string& line);
-    // Waits for it to end: its wait status, or -1 when the limit passed first.
-    int wait(std::chrono::milliseconds limit);
-    // Sends a signal and waits for the end (10 s at most).
-    int kill(int signal);
+    // Waits for its end: the exit code, 128 + the signal that ended it, or -1
+    // when the limit passed first.
+    int waitForExit(std::chrono::milliseconds limit);
+    std::string log() const;
+    // Everything reported so far (reading what arrived).
+    const std::vector<Report>& reports();
+    std::size_t mark() { return reports().size(); }
+    // The reports of one kind from index `from` on; waitFor() waits for one.
+    std::vector<Report> since(std::size_t from, const std::string& kind);
+    bool waitFor(const std::string& kind, std::size_t from,
+                 std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 private:
-    pid_t pid_ = -1;
-    int input_ = -1;
+    std::string name_;
+    QProcess process_;
+    std::vector<Report> reports_;
 };
 
-// Runs a program to its end; its exit code (-1 when it did not exit).
-int runProgram(const std::vector<std::string>& argv, const ChildOptions& options = {});
+// Runs a program to its end (30 s at most) as ChildProcess does; what it
+// printed on standard output.
+std::string outputOf(const QStringList& argv, const std::string& user = "",
+                     const QStringList& environment = {});
 
 // Polls done() (sleeping a little between tries, and running the Qt loop of
 // this thread if there is one) until it holds; false when the limit passed
@@ -140,7 +155,7 @@ bool pumpUntil(const std::function<bool()>& done,
 void pumpFor(std::chrono::milliseconds duration);
 
 // The event node whose device reports this phys, or "" when there is none;
-// waitForNode() waits for it to appear.
+// waitForNode() waits until it can be opened.
 std::string nodeWithPhys(const std::string& phys);
 std::string waitForNode(const std::string& phys,
                         std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
@@ -159,7 +174,5 @@ long sumOf(const std::vector<Frame>& frames, std::uint16_t type, std::uint16_t c
 std::vector<int> buttonsLeftDown(const std::vector<Frame>& frames);
 
 std::string describe(const std::vector<Frame>& frames);
-// Every input device present: node, name and phys (for failure messages).
-std::string listInputDevices();
 
 } // namespace quillmere::vmtest

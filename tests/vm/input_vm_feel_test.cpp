@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <thread>
 #include <tuple>
 
@@ -31,18 +30,18 @@ protected:
         std::system("udevadm control --reload");
     }
 
-    // Moves the mouse by millimetres, as whole counts the way its sensor
-    // reports them, in `frames` equal frames a millisecond apart; what the
-    // virtual pointer makes of it is read all along, so that no reader
-    // queue overflows.
-    static void travel(FakeMouse& mouse, NodeReader& pointer, std::vector<Frame>& seen, int dpi,
-                       double mmX, double mmY, int frames) {
-        const double countsX = mmX / 25.4 * dpi;
-        const double countsY = mmY / 25.4 * dpi;
+    // A press, a move by millimetres as whole counts the way the mouse's
+    // sensor reports them, in `frames` equal frames a millisecond apart, the
+    // release: everything the virtual pointer made of it, read all along so
+    // that no reader queue overflows.
+    std::vector<Frame> gesture(FakeMouse& mouse, NodeReader& pointer, int dpi, double mmX,
+                               double mmY, int frames) {
+        std::vector<Frame> seen;
+        mouse.button(BTN_RIGHT, true);
         long sentX = 0, sentY = 0;
         for (int i = 1; i <= frames; ++i) {
-            const long x = static_cast<long>(std::trunc(countsX * i / frames));
-            const long y = static_cast<long>(std::trunc(countsY * i / frames));
+            const auto x = static_cast<long>(std::trunc(mmX / 25.4 * dpi * i / frames));
+            const auto y = static_cast<long>(std::trunc(mmY / 25.4 * dpi * i / frames));
             mouse.move(static_cast<int>(x - sentX), static_cast<int>(y - sentY));
             sentX = x;
             sentY = y;
@@ -50,13 +49,6 @@ protected:
             for (Frame& frame : pointer.take())
                 seen.push_back(std::move(frame));
         }
-    }
-    // A press, the travel, the release: everything the virtual pointer made of it.
-    std::vector<Frame> gesture(FakeMouse& mouse, NodeReader& pointer, int dpi, double mmX,
-                               double mmY, int frames) {
-        std::vector<Frame> seen;
-        mouse.button(BTN_RIGHT, true);
-        travel(mouse, pointer, seen, dpi, mmX, mmY, frames);
         mouse.button(BTN_RIGHT, false);
         for (Frame& frame : drain(mouse, pointer))
             seen.push_back(std::move(frame));
@@ -80,8 +72,6 @@ TEST_F(FeelTest, TheSameMovementScrollsTheSameAndSmallOnesStayClicksAtEveryResol
         if (reference == 0)
             reference = scrolled;
         EXPECT_NEAR(scrolled, reference, 0.05 * reference);
-        RecordProperty("scrolled_" + std::to_string(dpi), std::to_string(scrolled));
-        std::cout << dpi << " dpi: 20 mm scrolled " << scrolled << " hi-res units\n";
 
         // The tremor of a press (0.1 mm, any direction) stays a click; a
         // quarter millimetre is a drag.

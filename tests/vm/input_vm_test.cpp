@@ -1,10 +1,15 @@
 // The input layer on a real kernel: what a grabbed mouse's virtual pointer
-// carries for drags, clicks and everything else.
+// carries besides drags, which devices it takes, qemu's USB mouse; and mice
+// that vanish, a process that is killed, a tap switched off mid-press: no
+// button may stay down anywhere and the mouse must reach the desktop.
 #include "VmFixture.h"
 #include "platform/InputAccess.h"
 
 #include <atomic>
-#include <sys/wait.h>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <thread>
 #include <unistd.h>
 
@@ -31,63 +36,6 @@ std::vector<std::vector<std::pair<int, int>>> normalised(const std::vector<Frame
         result.push_back(events);
     }
     return result;
-}
-
-TEST_F(InputLayerTest, DragsScrollOnTheMousesVirtualPointerWithTheDragsDirection) {
-    engine->start();
-    auto mouse = plug();
-    NodeReader pointer(waitForPointer(*mouse));
-    ASSERT_TRUE(pointer.isOpen()) << "the mouse was not taken over";
-    NodeReader desktop(mouse->node());
-    // At speed 3 each point is 6 hi-res units; the frames that reach 5
-    // points scroll, the ones before are held back with the press. Wheel 2
-    // (left) is REL_HWHEEL's negative. Without reverseScroll, down is down.
-    struct Case {
-        bool reverse;
-        int dx, dy, frames;
-        std::uint16_t axis;
-        std::vector<int> hiRes;
-        int detents;
-    };
-    const Case cases[] = {
-        {true, 0, 2, 20, REL_WHEEL_HI_RES, std::vector<int>(18, 12), 1},
-        {true, 3, 0, 10, REL_HWHEEL_HI_RES, std::vector<int>(9, -18), -1},
-        {false, 0, 3, 4, REL_WHEEL_HI_RES, std::vector<int>(3, -18), 0},
-    };
-    for (const Case& c : cases) {
-        store.setBool("reverseScroll", c.reverse);
-        mouse->button(BTN_RIGHT, true);
-        for (int i = 0; i < c.frames; ++i)
-            mouse->move(c.dx, c.dy);
-        mouse->button(BTN_RIGHT, false);
-        const auto frames = drain(*mouse, pointer);
-        EXPECT_EQ(valuesOf(frames, EV_REL, c.axis), c.hiRes) << describe(frames);
-        EXPECT_EQ(sumOf(frames, EV_REL, c.axis == REL_WHEEL_HI_RES ? REL_WHEEL : REL_HWHEEL),
-                  c.detents);
-        EXPECT_TRUE(valuesOf(frames, EV_KEY, BTN_RIGHT).empty()) << "the held press leaked";
-        // While scrolling the drag itself reaches the desktop unchanged.
-        EXPECT_EQ(valuesOf(frames, EV_REL, c.dx ? REL_X : REL_Y),
-                  std::vector<int>(c.hiRes.size(), c.dx ? c.dx : c.dy));
-    }
-    EXPECT_TRUE(desktop.take().empty()) << "the grabbed mouse reached the desktop directly";
-}
-
-TEST_F(InputLayerTest, ClickWithoutDragArrivesAsOneRightClickBeforeTheReleaseFramesMotion) {
-    engine->start();
-    auto mouse = plug();
-    NodeReader pointer(waitForPointer(*mouse));
-    ASSERT_TRUE(pointer.isOpen());
-    mouse->frame({key(BTN_RIGHT, 1), rel(REL_X, 1)});
-    mouse->move(1, 1);
-    mouse->frame({rel(REL_Y, -1), key(BTN_RIGHT, 0)});
-    const auto frames = collect(pointer, [](const auto& f) { return f.size() >= 3; });
-    const auto rest = settle(pointer);
-    EXPECT_EQ(normalised(frames),
-              normalised({{key(BTN_RIGHT, 1)}, {key(BTN_RIGHT, 0)}, {rel(REL_Y, -1)}}))
-        << describe(frames);
-    EXPECT_TRUE(rest.empty()) << describe(rest);
-    EXPECT_EQ(state(), GrabScrollManager::State::idle);
-    EXPECT_TRUE(pointer.keysDown().empty());
 }
 
 TEST_F(InputLayerTest, EverythingButTheRightButtonPassesUnchangedAndInOrder) {
@@ -138,11 +86,11 @@ TEST_F(InputLayerTest, DroppedEventsAreResyncedSoAPressLostInTheDropStillCounts)
     EXPECT_EQ(state(), GrabScrollManager::State::idle);
 }
 
-TEST_F(InputLayerTest, OwnVirtualPointersAreNeverTakenAndAccessIsCheckedPerNode) {
+TEST_F(InputLayerTest, OwnVirtualPointersAreNeverTakenNorCountedAsMice) {
     engine->start();
     auto mouse = plug();
     const std::string pointerNode = waitForPointer(*mouse);
-    ASSERT_FALSE(pointerNode.empty()) << listInputDevices();
+    ASSERT_FALSE(pointerNode.empty());
     // udev announces the virtual pointer as a mouse too; give that time.
     pumpFor(500ms);
     EXPECT_EQ(grabbedNodes(), std::vector<std::string>{mouse->node()});
@@ -152,17 +100,197 @@ TEST_F(InputLayerTest, OwnVirtualPointersAreNeverTakenAndAccessIsCheckedPerNode)
     EXPECT_NE(std::find(nodes.begin(), nodes.end(), mouse->node()), nodes.end());
     EXPECT_EQ(std::find(nodes.begin(), nodes.end(), pointerNode), nodes.end());
     EXPECT_TRUE(InputAccess::isTrusted());
+}
 
-    // A user without access to the nodes is not trusted.
-    const pid_t child = fork();
-    if (child == 0) {
-        if (setgid(65534) != 0 || setuid(65534) != 0)
-            _exit(3);
-        _exit(InputAccess::isTrusted() ? 1 : 0);
+// The default path on a mouse the kernel's own HID driver serves: qemu's
+// emulated USB mouse, moved from outside the VM through QMP (run-vm.sh
+// --usb-mouse with qmp-usb-mouse.py: right drags and right clicks, over and
+// over). It is taken with the shipped settings, where the fake mice of the
+// other tests (uinput devices, virtual themselves) would not be.
+TEST_F(InputLayerTest, UsbMouseIsTakenByDefaultItsDragsScrollAndItsClicksClick) {
+    store.setBool("grabVirtualDevices", false); // the shipped settings
+    // The VM boots without USB drivers; udev takes the mouse from there.
+    ASSERT_EQ(std::system("modprobe -a xhci_pci usbhid hid_generic && udevadm settle -t 30"), 0);
+    engine->start();
+    // Among the mice taken (never a virtual pointer, which copies its mouse's
+    // name), the USB mouse. Under emulation udev may take seconds to finish
+    // with it and announce it.
+    std::string usb;
+    const auto sysfs = [](const std::string& node, const char* attribute) {
+        std::string value;
+        std::getline(std::ifstream("/sys/class/input/" + node.substr(11) + "/device/" + attribute),
+                     value);
+        return value;
+    };
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            for (const std::string& node : grabbedNodes())
+                if (sysfs(node, "name") == "QEMU QEMU USB Mouse")
+                    usb = node;
+            return !usb.empty();
+        },
+        60s))
+        << "the USB mouse was not taken";
+    NodeReader pointer(waitForNode("quillmere/" + sysfs(usb, "phys")));
+    ASSERT_TRUE(pointer.isOpen());
+    const auto frames = collect(
+        pointer,
+        [](const std::vector<Frame>& f) {
+            return sumOf(f, EV_REL, REL_WHEEL_HI_RES) > 0 &&
+                   valuesOf(f, EV_KEY, BTN_RIGHT) == std::vector<int>{1, 0};
+        },
+        60s);
+    EXPECT_GT(sumOf(frames, EV_REL, REL_WHEEL_HI_RES), 0) << "no drag scrolled";
+    EXPECT_EQ(valuesOf(frames, EV_KEY, BTN_RIGHT), (std::vector<int>{1, 0})) << describe(frames);
+}
+
+// --- Mice that vanish, processes that end
+
+// A mouse unplugged in the middle of a click (with another button held), a
+// drag or a glide: the virtual pointer releases what it held and goes, the
+// layer lets go of the mouse, and the same mouse plugged in again is taken
+// and works.
+TEST_F(InputLayerTest, UnpluggedMidClickDragOrGlideLeavesNothingHeldAndReplugWorks) {
+    store.setBool("momentumScroll", true);
+    engine->start();
+    struct Case {
+        const char* when;
+        std::function<void(FakeMouse&, NodeReader&)> before;
+    };
+    const Case cases[] = {
+        {"mid-click, another button held",
+         [&](FakeMouse& mouse, NodeReader& pointer) {
+             mouse.button(BTN_LEFT, true); // reaches the virtual pointer: held there
+             mouse.button(BTN_RIGHT, true);
+             collect(pointer, [](const auto& f) { return !f.empty(); });
+             EXPECT_EQ(pointer.keysDown(), std::vector<int>{BTN_LEFT});
+         }},
+        {"mid-drag",
+         [&](FakeMouse& mouse, NodeReader& pointer) {
+             mouse.button(BTN_RIGHT, true);
+             for (int i = 0; i < 6; ++i)
+                 mouse.move(0, 3);
+             collect(pointer, [](const auto& f) { return sumOf(f, EV_REL, REL_WHEEL_HI_RES); });
+             EXPECT_EQ(state(), GrabScrollManager::State::scrolling);
+         }},
+        {"mid-glide",
+         [&](FakeMouse& mouse, NodeReader&) {
+             mouse.button(BTN_RIGHT, true);
+             for (int i = 0; i < 10; ++i)
+                 mouse.move(0, 10);
+             mouse.button(BTN_RIGHT, false);
+             EXPECT_TRUE(
+                 pumpUntil([&] { return onInput([&] { return engine->isMomentumRunning(); }); }));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.when);
+        auto mouse = plug();
+        const std::string phys = mouse->phys();
+        NodeReader pointer(waitForPointer(*mouse));
+        ASSERT_TRUE(pointer.isOpen());
+        c.before(*mouse, pointer);
+        mouse->unplug();
+        const auto frames = collect(pointer, [&](const auto&) { return pointer.gone(); });
+        EXPECT_TRUE(pointer.gone()) << "the virtual pointer outlived its mouse";
+        EXPECT_TRUE(nodeWithPhys("quillmere/" + phys).empty());
+        EXPECT_TRUE(grabbedNodes().empty());
+        EXPECT_TRUE(buttonsLeftDown(frames).empty()) << describe(frames);
+        // A glide runs out by itself, to nowhere; the gesture ended with the mouse.
+        EXPECT_TRUE(pumpUntil([&] { return !onInput([&] { return engine->isMomentumRunning(); }); },
+                              10000ms));
+        EXPECT_EQ(state(), GrabScrollManager::State::idle);
+
+        auto again = plug();
+        NodeReader again_pointer(waitForPointer(*again));
+        ASSERT_TRUE(again_pointer.isOpen()) << "the re-plugged mouse was not taken over";
+        again->button(BTN_RIGHT, true);
+        again->button(BTN_RIGHT, false);
+        EXPECT_EQ(valuesOf(drain(*again, again_pointer), EV_KEY, BTN_RIGHT),
+                  (std::vector<int>{1, 0}));
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+TEST_F(InputLayerTest, SwitchingOffMidPressLetsTheReleaseReachTheDesktop) {
+    engine->start();
+    auto mouse = plug();
+    NodeReader pointer(waitForPointer(*mouse));
+    NodeReader desktop(mouse->node());
+    ASSERT_TRUE(pointer.isOpen() && desktop.isOpen());
+    mouse->button(BTN_RIGHT, true);
+    pumpFor(100ms);
+    EXPECT_TRUE(desktop.take().empty());
+    // The menu switch: off.
+    engine->isEnabled = false;
+    engine->stop();
+    EXPECT_TRUE(grabbedNodes().empty());
+    mouse->button(BTN_RIGHT, false);
+    auto seen = collect(desktop, [](const auto& f) { return !f.empty(); });
+    EXPECT_EQ(valuesOf(seen, EV_KEY, BTN_RIGHT), std::vector<int>{0}) << describe(seen);
+    collect(pointer, [&](const auto&) { return pointer.gone(); });
+    EXPECT_TRUE(pointer.gone());
+
+    // Off, a press goes straight to the desktop. Switched on again while it
+    // is held, the layer waits: the release must reach the desktop too.
+    mouse->button(BTN_LEFT, true);
+    engine->isEnabled = true;
+    engine->start();
+    pumpFor(300ms);
+    EXPECT_EQ(onInput([&] { return input.services().waitingNodes(); }),
+              std::vector<std::string>{mouse->node()});
+    mouse->button(BTN_LEFT, false);
+    EXPECT_TRUE(pumpUntil([&] { return grabbed(*mouse); }));
+    seen = desktop.take();
+    EXPECT_EQ(valuesOf(seen, EV_KEY, BTN_LEFT), (std::vector<int>{1, 0})) << describe(seen);
+}
+
+// The process running the layer ends in the middle of a drag, killed or
+// because its input thread failed: the mouse is back with the desktop at
+// once, and nothing is left held.
+TEST_F(InputLayerTest, AProcessEndingMidDragGivesTheMouseBackAtOnce) {
+    ASSERT_FALSE(hostProgram.empty()) << "main() was not told where the helper program is";
+    struct Case {
+        const char* how;
+        std::function<void(ChildProcess&)> end;
+        int exit; // as waitForExit() gives it
+    };
+    const Case cases[] = {
+        {"kill -9", [](ChildProcess& host) { ::kill(host.pid(), SIGKILL); }, 128 + SIGKILL},
+        {"input thread failure", [](ChildProcess& host) { host.send("fail"); }, EXIT_FAILURE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        auto mouse = plug(c.how[0] == 'k' ? "killed" : "failed");
+        NodeReader desktop(mouse->node());
+        ChildProcess host("input-host", {QString::fromStdString(hostProgram)});
+        NodeReader pointer(waitForNode("quillmere/" + mouse->phys()));
+        ASSERT_TRUE(pointer.isOpen()) << "the helper did not take the mouse over\n" << host.log();
+        EXPECT_FALSE(desktop.canGrab()) << "the helper holds no grab";
+
+        mouse->button(BTN_RIGHT, true);
+        for (int i = 0; i < 6; ++i)
+            mouse->move(0, 3);
+        // The drag is under way once scrolling comes out of the virtual pointer.
+        ASSERT_NE(sumOf(collect(pointer,
+                                [](const auto& f) { return sumOf(f, EV_REL, REL_WHEEL_HI_RES); }),
+                        EV_REL, REL_WHEEL_HI_RES),
+                  0);
+        desktop.take();
+
+        c.end(host);
+        EXPECT_EQ(host.waitForExit(10s), c.exit) << host.log();
+        // At once: no waiting, no retry.
+        EXPECT_TRUE(desktop.canGrab()) << "the grab outlived the process";
+        mouse->move(7, 0);
+        std::vector<Frame> seen;
+        pumpUntil([&] { return !(seen = desktop.take()).empty(); }, 1s);
+        EXPECT_EQ(valuesOf(seen, EV_REL, REL_X), std::vector<int>{7}) << describe(seen);
+        // The virtual pointer went with the process: the desktop drops the
+        // device and every button it held (no reader sees more of it).
+        collect(pointer, [&](const auto&) { return pointer.gone(); });
+        EXPECT_TRUE(pointer.gone());
+        EXPECT_TRUE(nodeWithPhys("quillmere/" + mouse->phys()).empty());
+    }
 }
 
 } // namespace
