@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
@@ -147,6 +148,26 @@ void measureLatency(Forwarder (&forwarders)[2], int samples) {
                 "added_p50_us=%.1f added_p99_us=%.1f\n",
                 percentile(toOutput[0], 50), percentile(toOutput[0], 99),
                 percentile(toOutput[1], 50), percentile(toOutput[1], 99), added50, added99);
+}
+
+// The time a process's threads have run so far, in seconds, as the
+// scheduler counts it (/proc/PID/task/*/schedstat, in nanoseconds): exact,
+// where the user and system times of /proc/PID/stat are sampled once a tick.
+double cpuSeconds(pid_t pid) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    double nanoseconds = 0.0;
+    if (DIR* dir = opendir(tasks.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] == '.')
+                continue;
+            std::ifstream file(tasks + "/" + entry->d_name + "/schedstat");
+            double onCpu = 0.0;
+            if (file >> onCpu)
+                nanoseconds += onCpu;
+        }
+        closedir(dir);
+    }
+    return nanoseconds / 1e9;
 }
 
 // The read and write system calls a process has made (/proc/PID/io).

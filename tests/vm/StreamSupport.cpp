@@ -12,10 +12,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
-#include <iterator>
 #include <poll.h>
 #include <sched.h>
-#include <sstream>
 #include <stdexcept>
 #include <sys/ioctl.h>
 #include <thread>
@@ -129,22 +127,6 @@ void pinToCpu(int cpu) {
     CPU_ZERO(&set);
     CPU_SET(cpu, &set);
     sched_setaffinity(0, sizeof set, &set);
-}
-
-double cpuSeconds(pid_t pid) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return 0.0;
-    // Fields after the name: state is field 3, utime 14 and stime 15.
-    std::istringstream rest(text.substr(close + 2));
-    std::string field;
-    double ticks = 0.0;
-    for (int index = 3; index <= 15 && rest >> field; ++index)
-        if (index >= 14)
-            ticks += std::atof(field.c_str());
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 double percentile(std::vector<double> values, double p) {

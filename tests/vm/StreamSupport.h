@@ -25,9 +25,6 @@ pid_t startPlainForwarder(const std::string& sourceNode, const std::string& outp
 // Runs the calling thread, and what it starts from now on, on one CPU only.
 void pinToCpu(int cpu);
 
-// CPU time (user + system) a process has used so far, in seconds.
-double cpuSeconds(pid_t pid);
-
 // One route: frames are written to mouse (a uinput descriptor) and read back
 // from output (an event node opened non-blocking).
 struct Route {
