@@ -105,14 +105,22 @@ std::string GrabbedMouse::virtualNode() const {
     return pointer_ ? pointer_->devnode() : std::string();
 }
 
-bool GrabbedMouse::anyKeyDown() const {
-    unsigned long keys[KEY_CNT / (sizeof(unsigned long) * CHAR_BIT) + 1] = {};
-    if (ioctl(fd_, EVIOCGKEY(sizeof keys), keys) < 0)
+// The buttons the kernel holds down for the device now; false (and errno)
+// when it cannot tell.
+bool GrabbedMouse::readKeys(std::bitset<KEY_CNT>& keys) const {
+    constexpr std::size_t bits = sizeof(unsigned long) * CHAR_BIT;
+    unsigned long words[(KEY_CNT + bits - 1) / bits] = {};
+    if (ioctl(fd_, EVIOCGKEY(sizeof words), words) < 0)
         return false;
-    for (unsigned long word : keys)
-        if (word != 0)
-            return true;
-    return false;
+    keys.reset();
+    for (std::size_t code = 0; code < KEY_CNT; ++code)
+        keys[code] = (words[code / bits] >> (code % bits)) & 1;
+    return true;
+}
+
+bool GrabbedMouse::anyKeyDown() const {
+    std::bitset<KEY_CNT> keys;
+    return readKeys(keys) && keys.any();
 }
 
 void GrabbedMouse::tryGrab() {
@@ -253,26 +261,20 @@ void GrabbedMouse::resync() {
         logLine(node_ + ": the kernel dropped events; the buttons were read back from the device");
     resyncLogged_ = true;
     frame_.clear();
-    unsigned long keys[KEY_CNT / (sizeof(unsigned long) * CHAR_BIT) + 1] = {};
+    std::bitset<KEY_CNT> keys;
     int error = drain();
-    if (error == 0 && ioctl(fd_, EVIOCGKEY(sizeof keys), keys) < 0)
+    if (error == 0 && !readKeys(keys))
         error = -errno;
     if (error != 0) {
         vanish(error);
         return;
     }
-    constexpr std::size_t bits = sizeof(unsigned long) * CHAR_BIT;
-    for (std::size_t code = 0; code < KEY_CNT; ++code) {
-        const bool down = (keys[code / bits] >> (code % bits)) & 1;
-        if (down == down_[code])
-            continue;
-        down_[code] = down;
-        input_event ev{};
-        ev.type = EV_KEY;
-        ev.code = static_cast<std::uint16_t>(code);
-        ev.value = down ? 1 : 0;
-        frame_.push_back(ev);
-    }
+    const std::bitset<KEY_CNT> changed = keys ^ down_;
+    for (std::size_t code = 0; code < KEY_CNT; ++code)
+        if (changed[code])
+            frame_.push_back(
+                makeEvent(EV_KEY, static_cast<std::uint16_t>(code), keys[code] ? 1 : 0));
+    down_ = keys;
     translateFrame(now());
     frame_.clear();
 }

@@ -106,6 +106,7 @@ private:
     void translateFrame(std::int64_t timestamp);
     void resync();
     void vanish(int error);
+    bool readKeys(std::bitset<KEY_CNT>& keys) const;
     bool anyKeyDown() const;
 
     void pass(const input_event& event) override;
@@ -125,7 +126,7 @@ private:
     ScrollWheelEncoder encoder_;
     std::vector<input_event> frame_;
     std::array<input_event, 64> batch_{};
-    // The buttons down as far as the events read tell.
+    // The buttons down as far as the whole frames read tell.
     std::bitset<KEY_CNT> down_;
     // Frames stamped before the grab reached the desktop already.
     timespec grabbedAt_{};
