@@ -13,12 +13,16 @@
 #include "platform/SessionWatcher.h"
 #include "platform/handedness/HandednessWatcher.h"
 #include "platform/input/InputThread.h"
+#include "platform/input/QueuedLog.h"
 
 #include <QApplication>
 #include <QTimer>
 
 int main(int argc, char** argv) {
     using namespace quillmere;
+    // Log lines reach standard error from a thread of their own: a stalled
+    // terminal or journal never holds up the mouse.
+    input::QueuedLog::install();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(AppInfo::productName));
     QApplication::setApplicationVersion(QString::fromLatin1(AppInfo::version));

@@ -5,16 +5,21 @@
 #include "engine/MemorySettingsStore.h"
 #include "engine/ScrollConfig.h"
 #include "platform/input/InputThread.h"
+#include "platform/input/QueuedLog.h"
 #include "support/FakeEventServices.h"
 #include "support/LogCapture.h"
 #include "support/ManualTimerFactory.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <sstream>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace quillmere {
@@ -124,6 +129,8 @@ TEST(InputThreadDeathTest, AFailureOnTheThreadEndsTheProcessWithOneLine) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
+            // The line goes out through the writer thread, as in the app.
+            input::QueuedLog::install();
             input::InputThread thread("/nonexistent/uinput");
             thread.loop().post([] { throw std::runtime_error("broken handler"); });
             for (;;)
@@ -132,6 +139,68 @@ TEST(InputThreadDeathTest, AFailureOnTheThreadEndsTheProcessWithOneLine) {
         ::testing::ExitedWithCode(EXIT_FAILURE),
         "\\[Quillmere\\] the input thread failed \\(broken handler\\); quitting so that the "
         "kernel releases every mouse");
+}
+
+// Standard error stops taking anything (a paused terminal, a stuck
+// journal): logging goes on without waiting, keeps the first lines, and
+// says where and how many it dropped once standard error takes lines again.
+TEST(QueuedLog, AStalledStandardErrorNeverHoldsUpALogLine) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    const int savedStderr = ::dup(STDERR_FILENO);
+    ASSERT_GE(savedStderr, 0);
+    ::dup2(pipeFds[1], STDERR_FILENO);
+    // Fill the pipe, then make writes to it block again.
+    ::fcntl(STDERR_FILENO, F_SETFL, O_NONBLOCK);
+    const std::string filler(4096, '.');
+    long filled = 0;
+    for (ssize_t n; (n = ::write(STDERR_FILENO, filler.data(), filler.size())) > 0;)
+        filled += n;
+    ::fcntl(STDERR_FILENO, F_SETFL, 0);
+
+    input::QueuedLog::install(8);
+    for (int i = 0; i < 100; ++i) // would block for good with a plain write
+        Log::write("line " + std::to_string(i));
+
+    std::string text;
+    std::thread reader([&] {
+        char buffer[4096];
+        while (text.find("dropped") == std::string::npos || text.back() != '\n') {
+            const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+            if (n <= 0)
+                return;
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+    });
+    const bool flushed = input::QueuedLog::flush(std::chrono::seconds(20));
+    Log::setSink({});
+    ::dup2(savedStderr, STDERR_FILENO);
+    ::close(savedStderr);
+    ::close(pipeFds[1]);
+    reader.join();
+    ::close(pipeFds[0]);
+    ASSERT_TRUE(flushed);
+
+    ASSERT_GE(text.size(), static_cast<std::size_t>(filled));
+    // Every line is either written, in order, or counted where it went missing.
+    std::istringstream out(text.substr(static_cast<std::size_t>(filled)));
+    int next = 0;
+    int kept = 0;
+    int dropReports = 0;
+    for (std::string line; std::getline(out, line);) {
+        int count = 0;
+        if (std::sscanf(line.c_str(), "[Quillmere] %d log line(s) dropped", &count) == 1) {
+            next += count;
+            ++dropReports;
+        } else {
+            ASSERT_EQ(line, "line " + std::to_string(next));
+            ++next;
+            ++kept;
+        }
+    }
+    EXPECT_EQ(next, 100);
+    EXPECT_GE(kept, 8);
+    EXPECT_GE(dropReports, 1);
 }
 
 } // namespace

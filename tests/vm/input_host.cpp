@@ -9,6 +9,7 @@
 #include "engine/MemorySettingsStore.h"
 #include "engine/ScrollConfig.h"
 #include "platform/input/InputThread.h"
+#include "platform/input/QueuedLog.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -21,6 +22,7 @@
 
 int main(int argc, char** argv) {
     using namespace quillmere;
+    input::QueuedLog::install();
     QCoreApplication app(argc, argv);
     MemorySettingsStore store;
     store.setBool("grabVirtualDevices", true); // the fake mice are uinput devices

@@ -1,5 +1,7 @@
 #include "InputThread.h"
 
+#include "QueuedLog.h"
+
 #include "engine/Log.h"
 
 #include <cstdlib>
@@ -45,6 +47,8 @@ void InputThread::main() {
 void InputThread::fail(const std::string& reason) {
     Log::write("[Quillmere] the input thread failed (" + reason +
                "); quitting so that the kernel releases every mouse");
+    // Ending at once, past the exit handlers: the line gets a moment, not more.
+    QueuedLog::flush(std::chrono::milliseconds(500));
     std::_Exit(EXIT_FAILURE);
 }
 
