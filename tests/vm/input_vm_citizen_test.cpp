@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
@@ -142,6 +143,43 @@ TEST_F(CitizenTest, KeyboardsOtherProgramsDevicesAndAbsolutePointersAreLeftAlone
     const auto grabbed = grabbedNodes();
     EXPECT_EQ(grabbed, std::vector<std::string>{virtualMouse->node()});
     EXPECT_EQ(onInput([&] { return said.back(); }), "taken");
+}
+
+// A mouse the layer cannot re-create (uinput refuses the device) is given
+// back to the desktop and named in the status, not counted as taken.
+TEST_F(InputLayerTest, AMouseWithoutAVirtualPointerIsGivenBackAndNamedInTheStatus) {
+    input::InputThread broken("/dev/null"); // opens for writing, makes no device
+    std::vector<std::string> said;          // on broken's thread
+    broken.loop().runAndWait([&] {
+        broken.services().setStatusListener(
+            [&](bool taken, const std::string& why) { said.push_back(taken ? "taken" : why); });
+    });
+    auto brokenEngine =
+        std::make_unique<GrabScrollManager>(broken.services(), broken.timers(), &broken.loop());
+    brokenEngine->start();
+    auto mouse = plug();
+    const auto saidNow = [&] {
+        std::vector<std::string> copy;
+        broken.loop().runAndWait([&] { copy = said; });
+        return copy;
+    };
+    ASSERT_TRUE(pumpUntil([&] {
+        const auto status = saidNow();
+        return !status.empty() && status.back().find(mouse->node()) != std::string::npos;
+    })) << (saidNow().empty() ? "" : saidNow().back());
+    const std::vector<std::string> status = saidNow();
+    EXPECT_NE(status.back().find(mouse->node() + " has no virtual pointer ("), std::string::npos);
+    EXPECT_EQ(std::count(status.begin(), status.end(), "taken"), 0);
+    // Released: another reader may take the node.
+    const int fd = ::open(mouse->node().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::ioctl(fd, EVIOCGRAB, 1), 0);
+    ::close(fd);
+    brokenEngine->stop();
+    broken.loop().runAndWait([&] {
+        broken.services().setStatusListener({});
+        brokenEngine.reset(); // its timers belong to that thread
+    });
 }
 
 TEST_F(CitizenTest, TheGestureButtonFollowsHandednessAndTheSettings) {

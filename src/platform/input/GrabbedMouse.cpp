@@ -148,6 +148,7 @@ void GrabbedMouse::tryGrab() {
         logLine("cannot create a virtual pointer for " + node_ + ": " + error);
         libevdev_grab(device_, LIBEVDEV_UNGRAB);
         close();
+        owner_.unusable(*this, "has no virtual pointer (" + error + ")");
         return;
     }
     grabbedAt_ = before;

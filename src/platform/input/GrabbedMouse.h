@@ -35,6 +35,9 @@ public:
     // The device node went away (unplugged), or its descriptor was revoked
     // while the node stayed; the mouse is already closed.
     virtual void vanished(GrabbedMouse& mouse, bool revoked) = 0;
+    // Grabbed, but no virtual pointer could be made for it: the mouse is
+    // released to the desktop and closed; `why` says what failed.
+    virtual void unusable(GrabbedMouse& mouse, const std::string& why) = 0;
     // The button that grabs and scrolls for this mouse now (an evdev code).
     virtual std::uint16_t gestureButton(const GrabbedMouse& mouse) = 0;
 };

@@ -305,6 +305,19 @@ void LinuxEventServices::vanished(GrabbedMouse& mouse, bool revoked) {
     reportStatus();
 }
 
+// Left to the desktop, as a device that is not taken is, and named with the
+// reason when the status says that no mouse is taken. A new "add" of the node
+// (plugged in again, the session active again) tries it anew.
+void LinuxEventServices::unusable(GrabbedMouse& mouse, const std::string& why) {
+    const auto found = mice_.find(mouse.node());
+    if (found != mice_.end() && found->second.get() == &mouse)
+        mice_.erase(found);
+    leftAlone_[mouse.node()] = mouse.node() + " " + why;
+    if (mice_.empty())
+        reportedTaken_ = -1; // what was found changed: say it again
+    reportStatus();
+}
+
 std::optional<Event> LinuxEventServices::createEvent() {
     return Event{};
 }

@@ -110,6 +110,7 @@ private:
 
     bool offer(input::GrabbedMouse& mouse, Event& event) override;
     void vanished(input::GrabbedMouse& mouse, bool revoked) override;
+    void unusable(input::GrabbedMouse& mouse, const std::string& why) override;
     std::uint16_t gestureButton(const input::GrabbedMouse& mouse) override;
 
     input::EventLoop& loop_;
