@@ -1,11 +1,13 @@
 // Latency and throughput of the input layer on a real kernel (run it in the
 // test VM: tests/vm/run-vm.sh). Two forwarders run side by side:
-//   plain  - a minimal pass-through: poll, read, write the same bytes to a
-//            uinput clone (the floor any evdev-to-uinput forwarder pays);
+//   plain  - a minimal pass-through: block in read, write the same bytes to
+//            a uinput clone (the floor any evdev-to-uinput forwarder pays);
+//   epoll  - the same, waiting in epoll before each read, as a forwarder
+//            that watches more than one descriptor must (latency only);
 //   layer  - the real input layer with the engine and shipped settings, in a
 //            process of its own (the helper given with --host).
-// Each gets a fake mouse of its own (the plain one has no right button, so
-// the layer leaves it alone). Latency is the time from writing a motion
+// Each gets a fake mouse of its own (the plain ones have no right button, so
+// the layer leaves them alone). Latency is the time from writing a motion
 // frame to the fake mouse to reading it back from the forwarder's output,
 // sampled alternately so that both see the same VM noise. Throughput sends
 // numbered motion frames at 1000 Hz and 8000 Hz and checks that every frame
@@ -91,17 +93,17 @@ bool readFrame(int fd, std::vector<input_event>& frame, int timeoutMs, input_eve
     }
 }
 
-void measureLatency(Forwarder (&forwarders)[2], int samples) {
+void measureLatency(Forwarder (&forwarders)[3], int samples) {
     // toOutput: until the forwarder's event is in its output device (the
     // kernel stamps it when the forwarder writes it); readBack: until the
     // bench has read it from there.
-    std::vector<double> toOutput[2];
-    std::vector<double> readBack[2];
-    int lost[2] = {0, 0};
+    std::vector<double> toOutput[3];
+    std::vector<double> readBack[3];
+    int lost[3] = {0, 0, 0};
     std::vector<input_event> frame;
     input_event stamp{};
     for (int i = 0; i < samples + 200; ++i) {
-        for (int which = 0; which < 2; ++which) {
+        for (int which = 0; which < 3; ++which) {
             Forwarder& f = forwarders[which];
             const int dx = (i % 2) ? 1 : -1;
             timespec before{};
@@ -130,7 +132,7 @@ void measureLatency(Forwarder (&forwarders)[2], int samples) {
                 "microseconds)\n",
                 samples);
     std::printf("  %-22s %8s %8s %8s %8s %6s\n", "", "p50", "p90", "p99", "max", "lost");
-    for (int which = 0; which < 2; ++which) {
+    for (int which = 0; which < 3; ++which) {
         for (auto* series : {&toOutput[which], &readBack[which]}) {
             const std::string label = std::string(forwarders[which].label) +
                                       (series == &toOutput[which] ? " to output" : " read back");
@@ -139,19 +141,23 @@ void measureLatency(Forwarder (&forwarders)[2], int samples) {
                         percentile(*series, 100), lost[which]);
         }
     }
-    const double added50 = percentile(toOutput[1], 50) - percentile(toOutput[0], 50);
-    const double added99 = percentile(toOutput[1], 99) - percentile(toOutput[0], 99);
-    // The emulated VM's speed drifts between boots, and the difference with
-    // it; the ratio of the two in one boot is what compares across runs.
-    const double ratio50 = percentile(toOutput[1], 50) / std::max(1.0, percentile(toOutput[0], 50));
+    const double plain50 = percentile(toOutput[0], 50);
+    const double epoll50 = percentile(toOutput[1], 50);
+    const double layer50 = percentile(toOutput[2], 50);
+    const double added99 = percentile(toOutput[2], 99) - percentile(toOutput[0], 99);
+    // The emulated VM's speed drifts between boots, and the differences with
+    // it; the ratios of one boot are what compares across runs.
     std::printf("  added by the layer (to output): p50 %+.1f us, p99 %+.1f us; "
                 "layer / plain at p50: %.2f\n",
-                added50, added99, ratio50);
-    std::printf("RESULT plain_p50_us=%.1f plain_p99_us=%.1f layer_p50_us=%.1f layer_p99_us=%.1f "
-                "added_p50_us=%.1f added_p99_us=%.1f p50_ratio=%.2f\n",
-                percentile(toOutput[0], 50), percentile(toOutput[0], 99),
-                percentile(toOutput[1], 50), percentile(toOutput[1], 99), added50, added99,
-                ratio50);
+                layer50 - plain50, added99, layer50 / std::max(1.0, plain50));
+    std::printf("  of that, waiting in epoll (epoll - plain at p50): %+.1f us; the layer over "
+                "the epoll forwarder: %+.1f us, %.2f\n",
+                epoll50 - plain50, layer50 - epoll50, layer50 / std::max(1.0, epoll50));
+    std::printf("RESULT plain_p50_us=%.1f plain_p99_us=%.1f epoll_p50_us=%.1f layer_p50_us=%.1f "
+                "layer_p99_us=%.1f added_p50_us=%.1f added_p99_us=%.1f p50_ratio=%.2f "
+                "added_over_epoll_p50_us=%.1f\n",
+                plain50, percentile(toOutput[0], 99), epoll50, layer50, percentile(toOutput[2], 99),
+                layer50 - plain50, added99, layer50 / std::max(1.0, plain50), layer50 - epoll50);
 }
 
 // The time a process's threads have run so far, in seconds, as the
@@ -235,37 +241,45 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    Forwarder forwarders[2] = {{"plain"}, {"layer"}};
-    // The plain forwarder's mouse has no right button: the layer never takes it.
+    Forwarder forwarders[3] = {{"plain"}, {"epoll"}, {"layer"}};
+    Forwarder& plain = forwarders[0];
+    Forwarder& layer = forwarders[2];
+    // The plain forwarders' mice have no right button: the layer never takes them.
     FakeMouse plainMouse("bench plain mouse", "bench/plain",
                          MouseShape::without(&MouseShape::rightButton));
+    FakeMouse epollMouse("bench epoll mouse", "bench/epoll",
+                         MouseShape::without(&MouseShape::rightButton));
     FakeMouse layerMouse("bench layer mouse", "bench/layer");
-    forwarders[0].mouse = plainMouse.fd();
-    forwarders[1].mouse = layerMouse.fd();
-    const std::string plainNode = plainMouse.node();
+    plain.mouse = plainMouse.fd();
+    forwarders[1].mouse = epollMouse.fd();
+    layer.mouse = layerMouse.fd();
 
     // The forwarders get the second CPU to themselves, the bench's writer
     // and reader the first: a forwarder then never waits behind the bench.
     const bool pin = sysconf(_SC_NPROCESSORS_ONLN) >= 2;
     if (pin)
         pinToCpu(1);
-    forwarders[0].pid = startPlainForwarder(plainNode, "bench/plain-out");
-    forwarders[1].pid = fork();
-    if (forwarders[1].pid == 0) {
+    plain.pid = startPlainForwarder(plainMouse.node(), "bench/plain-out");
+    forwarders[1].pid = startPlainForwarder(epollMouse.node(), "bench/epoll-out", true);
+    layer.pid = fork();
+    if (layer.pid == 0) {
         execl(host.c_str(), host.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     if (pin)
         pinToCpu(0);
-    const std::string plainOut = waitForNode("bench/plain-out", 10000ms);
-    const std::string layerOut = waitForNode("quillmere/bench/layer", 10000ms);
+    const std::string outputs[3] = {waitForNode("bench/plain-out", 10000ms),
+                                    waitForNode("bench/epoll-out", 10000ms),
+                                    waitForNode("quillmere/bench/layer", 10000ms)};
     int status = 1;
-    if (plainOut.empty() || layerOut.empty()) {
-        std::fprintf(stderr, "input_latency_bench: a forwarder did not come up (%s, %s)\n",
-                     plainOut.c_str(), layerOut.c_str());
+    if (std::any_of(std::begin(outputs), std::end(outputs),
+                    [](const std::string& node) { return node.empty(); })) {
+        std::fprintf(stderr, "input_latency_bench: a forwarder did not come up (%s, %s, %s)\n",
+                     outputs[0].c_str(), outputs[1].c_str(), outputs[2].c_str());
     } else {
-        forwarders[0].output = open(plainOut.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        forwarders[1].output = open(layerOut.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        for (int which = 0; which < 3; ++which)
+            forwarders[which].output =
+                open(outputs[which].c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         // Stamps on the clock the bench measures with.
         int clock = CLOCK_MONOTONIC;
         for (Forwarder& f : forwarders)
@@ -289,7 +303,7 @@ int main(int argc, char** argv) {
             for (int attempt = 1; attempt <= 3 && !shown; ++attempt) {
                 Throughput results[2];
                 for (int which = 0; which < 2; ++which) {
-                    Forwarder& f = forwarders[which];
+                    Forwarder& f = which == 0 ? plain : layer;
                     results[which] = measureThroughput(f, hertz, seconds);
                     const StreamResult& t = results[which].stream;
                     std::printf("  %-6s %6d %3d %8.0f %7.2f %12.0f %8ld %9ld %6ld %11ld %11.1f "
@@ -308,22 +322,22 @@ int main(int argc, char** argv) {
                         results[which].perFrame.reads, results[which].perFrame.writes);
                     std::this_thread::sleep_for(200ms);
                 }
-                const StreamResult& plain = results[0].stream;
-                const StreamResult& layer = results[1].stream;
+                const StreamResult& plainStream = results[0].stream;
+                const StreamResult& layerStream = results[1].stream;
                 // Reordering or duplication is never the VM's doing; nor is
                 // a total loss.
-                if (layer.reordered || layer.duplicated || layer.received == 0)
+                if (layerStream.reordered || layerStream.duplicated || layerStream.received == 0)
                     faulty = true;
                 std::printf("  -> CPU time per frame, layer / plain: %.2f\n",
                             results[1].cpuPerFrameUs / std::max(0.001, results[0].cpuPerFrameUs));
-                shown = layer.sent >= 0.97 * hertz * seconds && layer.dropped == 0;
+                shown = layerStream.sent >= 0.97 * hertz * seconds && layerStream.dropped == 0;
                 if (shown)
                     std::printf("  -> at %d Hz the layer passed every frame once and in order\n",
                                 hertz);
                 else
                     std::printf("  -> the layer lost %ld frames, the plain forwarder %ld: "
                                 "trying again\n",
-                                layer.dropped, plain.dropped);
+                                layerStream.dropped, plainStream.dropped);
             }
             if (!shown)
                 std::printf("  -> at %d Hz the layer lost frames in every attempt\n", hertz);

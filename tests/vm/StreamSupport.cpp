@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <stdexcept>
+#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
@@ -101,7 +102,8 @@ void readNumbered(int output, long frames, const Stamps& writtenAt, Clock::time_
 }
 } // namespace
 
-pid_t startPlainForwarder(const std::string& sourceNode, const std::string& outputPhys) {
+pid_t startPlainForwarder(const std::string& sourceNode, const std::string& outputPhys,
+                          bool waitInEpoll) {
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
@@ -112,8 +114,16 @@ pid_t startPlainForwarder(const std::string& sourceNode, const std::string& outp
     const int out = (new FakeMouse("plain forwarder output", outputPhys,
                                    MouseShape::without(&MouseShape::rightButton)))
                         ->fd();
+    const int epoll = waitInEpoll ? epoll_create1(EPOLL_CLOEXEC) : -1;
+    epoll_event watched{};
+    watched.events = EPOLLIN;
+    if (waitInEpoll && epoll_ctl(epoll, EPOLL_CTL_ADD, in, &watched) != 0)
+        _exit(2);
     input_event buffer[256];
     for (;;) {
+        epoll_event ready{};
+        if (waitInEpoll && epoll_wait(epoll, &ready, 1, -1) < 0 && errno != EINTR)
+            _exit(3);
         const ssize_t got = read(in, buffer, sizeof buffer);
         if (got <= 0)
             _exit(got == 0 ? 0 : 3);

@@ -19,8 +19,12 @@
 namespace quillmere::vmtest {
 
 // Forks a plain forwarder: grab the source, copy every byte read to a
-// uinput clone with the given phys. Returns its pid.
-pid_t startPlainForwarder(const std::string& sourceNode, const std::string& outputPhys);
+// uinput clone with the given phys. Returns its pid. With waitInEpoll it
+// waits for the source in epoll before each read, as a forwarder that also
+// watches other descriptors (more mice, hot-plug) must; else it blocks in
+// read() itself.
+pid_t startPlainForwarder(const std::string& sourceNode, const std::string& outputPhys,
+                          bool waitInEpoll = false);
 
 // Runs the calling thread, and what it starts from now on, on one CPU only.
 void pinToCpu(int cpu);
