@@ -47,8 +47,9 @@ FakeMouse::FakeMouse(const std::string& name, const std::string& phys, MouseShap
         libevdev_enable_event_code(model, EV_KEY, code, nullptr);
     if (shape.rightButton)
         libevdev_enable_event_code(model, EV_KEY, BTN_RIGHT, nullptr);
-    libevdev_enable_event_code(model, EV_REL, REL_WHEEL, nullptr);
-    if (shape.hiResWheel)
+    if (shape.wheel)
+        libevdev_enable_event_code(model, EV_REL, REL_WHEEL, nullptr);
+    if (shape.wheel && shape.hiResWheel)
         libevdev_enable_event_code(model, EV_REL, REL_WHEEL_HI_RES, nullptr);
     if (shape.absolute) {
         input_absinfo range{};

@@ -25,6 +25,7 @@ input_event makeEvent(std::uint16_t type, std::uint16_t code, std::int32_t value
 // What a fake mouse has besides three buttons: by default X/Y and a wheel
 // with its hi-res axis.
 struct MouseShape {
+    bool wheel = true;
     bool hiResWheel = true;
     bool keys = false;     // a keyboard in the same node
     bool absolute = false; // ABS_X/ABS_Y instead of REL_X/REL_Y, as a VM's tablet

@@ -131,10 +131,12 @@ TEST_F(CitizenTest, KeyboardsOtherProgramsDevicesAndAbsolutePointersAreLeftAlone
     EXPECT_NE(status[0].find("another program's virtual device"), std::string::npos);
     engine->stop();
 
-    // Taking virtual devices: the fake mouse is taken, the node that is a
-    // keyboard too is not, however it is found.
+    // Taking virtual devices: the fake mouse is taken; the node that is a
+    // keyboard too is not, nor the mouse that scrolls with its middle button
+    // held for want of a wheel, however they are found.
     store.setBool("grabVirtualDevices", true);
     auto combined = plug("combined", MouseShape::with(&MouseShape::keys));
+    auto wheelless = plug("wheelless", MouseShape::without(&MouseShape::wheel));
     std::system("udevadm settle -t 10");
     engine->start();
     ASSERT_FALSE(waitForPointer(*virtualMouse).empty());

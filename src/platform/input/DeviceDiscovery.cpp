@@ -67,6 +67,8 @@ const char* reason(Verdict verdict) {
         return "is another program's virtual device (grabVirtualDevices is off)";
     case Verdict::absolutePointer:
         return "moves absolutely";
+    case Verdict::middleButtonScroller:
+        return "has no wheel and scrolls while its middle button is held";
     }
     return "";
 }
@@ -95,6 +97,12 @@ Verdict judge(udev_device* device, bool takeVirtualDevices) {
         return Verdict::absolutePointer;
     if (!key || !bitmapHasBit(key, BTN_RIGHT))
         return Verdict::notAPointer;
+    // For a mouse with a middle button and no wheel, the desktop (libinput)
+    // scrolls while that button is held, by default; a virtual pointer has
+    // wheels for the engine's scrolling, and would lose that default.
+    if (!bitmapHasBit(rel, REL_WHEEL) && !bitmapHasBit(rel, REL_HWHEEL) &&
+        bitmapHasBit(key, BTN_MIDDLE))
+        return Verdict::middleButtonScroller;
     const char* path = udev_device_get_devpath(device);
     if (!takeVirtualDevices && path && std::strncmp(path, "/devices/virtual/", 17) == 0)
         return Verdict::otherProgramsDevice;

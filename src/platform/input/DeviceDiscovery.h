@@ -42,6 +42,7 @@ enum class Verdict {
     pointingStick,
     otherProgramsDevice,
     absolutePointer,
+    middleButtonScroller, // no wheel, a middle button: the desktop scrolls with that
 };
 // The reason a verdict gives for leaving a mouse alone, for the log.
 const char* reason(Verdict verdict);
