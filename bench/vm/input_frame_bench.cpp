@@ -30,6 +30,7 @@ public:
         benchmark::DoNotOptimize(event.deltaY);
         return passOn_;
     }
+    void endGesture(Event&) override {}
     std::vector<input_event> out;
 
 private:

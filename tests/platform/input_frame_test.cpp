@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quillmere::input {
@@ -43,6 +44,10 @@ public:
         EXPECT_EQ(event.location, (Point{0.0, 0.0}));
         return engine(event);
     }
+    void endGesture(Event& release) override {
+        EXPECT_EQ(release.type, EventType::rightMouseUp);
+        log.push_back("quiet up");
+    }
 };
 
 using Log = std::vector<std::string>;
@@ -74,7 +79,8 @@ TEST_F(FrameTranslatorTest, MotionInThePressFrameIsPartOfTheDrag) {
     EXPECT_EQ(frame({rel(REL_X, 1), rel(REL_WHEEL, 1), rel(REL_X, 2), rel(REL_Y, -5)}),
               (Log{passed(rel(REL_WHEEL, 1)), "drag 3,-5"}));
     // A frame without motion is no drag.
-    EXPECT_EQ(frame({key(BTN_LEFT, 1)}), (Log{passed(key(BTN_LEFT, 1))}));
+    const input_event scan = makeEvent(EV_MSC, MSC_SCAN, 90001);
+    EXPECT_EQ(frame({scan}), (Log{passed(scan)}));
     // Motion that cancels out within a frame is no drag either.
     EXPECT_EQ(frame({rel(REL_X, 2), rel(REL_X, -2)}), Log{});
 }
@@ -141,6 +147,58 @@ TEST_F(FrameTranslatorTest, HugeSummedMotionIsClampedToTheEvdevRange) {
     const std::int32_t big = 2'000'000'000;
     EXPECT_EQ(frame({rel(REL_X, big), rel(REL_X, big)}),
               (Log{"drag 4000000000,0", passed(rel(REL_X, 2147483647))}));
+}
+
+// Two buttons pressed together reach the desktop together, in the order
+// pressed: libinput's middle-button emulation and rocker gestures see them.
+TEST(FrameTranslatorChords, AnotherButtonPressedBeforeADragMakesAChordNotAGesture) {
+    using Step = std::pair<std::vector<input_event>, Log>;
+    const input_event rightDown = key(BTN_RIGHT, 1), rightUp = key(BTN_RIGHT, 0);
+    const input_event leftDown = key(BTN_LEFT, 1), leftUp = key(BTN_LEFT, 0);
+    const struct {
+        const char* name;
+        bool noMiddleButton;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"right, then left while held back: the press goes out first, the release is plain",
+         false,
+         {{{rightDown}, {"down"}},
+          {{leftDown}, {"quiet up", passed(rightDown), passed(leftDown)}},
+          {{rel(REL_X, 5)}, {passed(rel(REL_X, 5))}},
+          {{leftUp}, {passed(leftUp)}},
+          {{rightUp}, {passed(rightUp)}},
+          {{rightDown}, {"down"}}}},
+        {"both in one frame",
+         false,
+         {{{rightDown, leftDown}, {"down", "quiet up", passed(rightDown), passed(leftDown)}}}},
+        {"a press once the drag scrolls is no chord",
+         false,
+         {{{rightDown}, {"down"}},
+          {{rel(REL_X, 30)}, {"drag 30,0", passed(rel(REL_X, 30))}},
+          {{leftDown}, {passed(leftDown)}},
+          {{rightUp}, {"up"}}}},
+        {"left held, then right, on a mouse with a middle button: a gesture",
+         false,
+         {{{leftDown}, {passed(leftDown)}}, {{rightDown}, {"down"}}}},
+        {"left held, then right, on a mouse without one: a chord",
+         true,
+         {{{leftDown}, {passed(leftDown)}},
+          {{rightDown}, {passed(rightDown)}},
+          {{rightUp}, {passed(rightUp)}},
+          {{leftUp, rightDown}, {passed(leftUp), "down"}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FrameTranslator translator;
+        translator.setMiddleEmulated(c.noMiddleButton);
+        Recorder sink;
+        // The engine holds presses back and scrolls once a drag moves.
+        sink.engine = [](const Event& e) { return e.type == EventType::rightMouseDragged; };
+        for (const auto& [events, expected] : c.steps) {
+            translator.translate(events, sink);
+            EXPECT_EQ(std::exchange(sink.log, {}), expected);
+        }
+    }
 }
 
 } // namespace

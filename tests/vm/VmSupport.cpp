@@ -43,8 +43,9 @@ FakeMouse::FakeMouse(const std::string& name, const std::string& phys, MouseShap
     libevdev_set_id_vendor(model, 0x1d57);
     libevdev_set_id_product(model, 0xad17);
     libevdev_set_id_version(model, 0x0111);
-    for (unsigned code : {BTN_LEFT, BTN_MIDDLE})
-        libevdev_enable_event_code(model, EV_KEY, code, nullptr);
+    libevdev_enable_event_code(model, EV_KEY, BTN_LEFT, nullptr);
+    if (shape.middleButton)
+        libevdev_enable_event_code(model, EV_KEY, BTN_MIDDLE, nullptr);
     if (shape.rightButton)
         libevdev_enable_event_code(model, EV_KEY, BTN_RIGHT, nullptr);
     if (shape.wheel)

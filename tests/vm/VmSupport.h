@@ -30,6 +30,7 @@ struct MouseShape {
     bool keys = false;     // a keyboard in the same node
     bool absolute = false; // ABS_X/ABS_Y instead of REL_X/REL_Y, as a VM's tablet
     bool rightButton = true;
+    bool middleButton = true;
 
     static MouseShape without(bool MouseShape::*part) {
         MouseShape shape;

@@ -317,5 +317,33 @@ TEST_F(InputLayerTest, LibinputSeesSmoothWheelScrollingAndOneRightClick) {
     EXPECT_TRUE(log.clickAfterScrolls);
 }
 
+// On a mouse without a middle button libinput makes a middle click of left
+// and right pressed together; through the layer too, whichever comes first.
+TEST_F(InputLayerTest, LibinputMakesAMiddleClickOfLeftAndRightTogether) {
+    engine->start();
+    auto mouse = plug("two-buttons", MouseShape::without(&MouseShape::middleButton));
+    const std::string pointerNode = waitForPointer(*mouse);
+    ASSERT_FALSE(pointerNode.empty());
+    LibinputEvents libinput(pointerNode);
+    ASSERT_TRUE(libinput.started()) << libinput.output();
+    for (const auto& [first, second] :
+         {std::pair{BTN_RIGHT, BTN_LEFT}, std::pair{BTN_LEFT, BTN_RIGHT}}) {
+        mouse->button(first, true);
+        mouse->button(second, true);
+        mouse->button(second, false);
+        mouse->button(first, false);
+    }
+    const auto said = [&](const char* what) {
+        const std::string text = libinput.output();
+        long n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    ASSERT_TRUE(pumpUntil([&] { return said("BTN_MIDDLE") >= 4; })) << libinput.output();
+    EXPECT_EQ(said("BTN_MIDDLE (274) pressed"), 2) << libinput.output();
+    EXPECT_EQ(said("BTN_LEFT") + said("BTN_RIGHT"), 0) << libinput.output();
+}
+
 } // namespace
 } // namespace quillmere::vmtest

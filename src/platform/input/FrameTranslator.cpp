@@ -41,10 +41,31 @@ void FrameTranslator::translate(std::span<const input_event> frame, FrameSink& s
             if (ev.value == 2 || down == rightDown_)
                 continue;
             rightDown_ = down;
+            if (down && middleEmulated_ && othersDown_ != 0)
+                chord_ = true;
+            if (chord_) {
+                chord_ = down;
+                sink.pass(makeEvent(EV_KEY, gestureCode_, down ? 1 : 0));
+                continue;
+            }
             Event event = rightButtonEvent(
                 down ? EventType::rightMouseDown : EventType::rightMouseUp, timestamp);
-            if (sink.offer(event))
+            const bool passedOn = sink.offer(event);
+            heldBack_ = down && !passedOn;
+            if (passedOn)
                 sink.pass(makeEvent(EV_KEY, gestureCode_, down ? 1 : 0));
+        } else if (ev.type == EV_KEY && ev.code >= BTN_LEFT && ev.code < BTN_LEFT + 8) {
+            const std::uint8_t bit = static_cast<std::uint8_t>(1u << (ev.code - BTN_LEFT));
+            if (ev.value == 1 && heldBack_) {
+                heldBack_ = false;
+                chord_ = true;
+                Event release = rightButtonEvent(EventType::rightMouseUp, timestamp);
+                sink.endGesture(release);
+                sink.pass(makeEvent(EV_KEY, gestureCode_, 1));
+            }
+            if (ev.value != 2)
+                othersDown_ = ev.value ? othersDown_ | bit : othersDown_ & ~bit;
+            sink.pass(ev);
         } else if (ev.type == EV_REL && (ev.code == REL_X || ev.code == REL_Y)) {
             motion_.push_back(ev);
             (ev.code == REL_X ? sumX : sumY) += ev.value;
@@ -52,7 +73,7 @@ void FrameTranslator::translate(std::span<const input_event> frame, FrameSink& s
             sink.pass(ev);
         }
     }
-    if (!rightDown_) {
+    if (!rightDown_ || chord_) {
         for (const input_event& ev : motion_)
             sink.pass(ev);
         return;
@@ -64,6 +85,7 @@ void FrameTranslator::translate(std::span<const input_event> frame, FrameSink& s
     drag.deltaY = static_cast<double>(sumY) * pointsPerCount_;
     if (!sink.offer(drag))
         return;
+    heldBack_ = false; // scrolling: a press now is no chord
     if (sumX != 0)
         sink.pass(makeEvent(EV_REL, REL_X, clampToInt32(sumX)));
     if (sumY != 0)

@@ -17,6 +17,15 @@
 // in which their events arrive. Motion of a frame is passed on at the end of
 // that frame, after its other events; within one frame the desktop sees no
 // order anyway.
+//
+// Chords stay chords. Another button pressed while the engine holds the
+// gesture press back (before a drag) ends the gesture without its click:
+// the press goes to the desktop right then, before the other button, and the
+// release after it, so the two buttons overlap as the hand pressed them
+// (libinput's middle-button emulation, a browser's rocker gestures). On a
+// mouse without a middle button, where libinput makes a middle click of left
+// and right pressed together, the gesture button pressed while another is
+// down is passed through at once as well.
 
 #include "engine/Event.h"
 
@@ -46,6 +55,9 @@ public:
     // A right-button event for the engine; true when the engine passes it
     // on (its evdev events are then passed), false when it swallows it.
     virtual bool offer(Event& event) = 0;
+    // A release for the engine that ends its gesture without the click it
+    // would give back: the press went to the desktop itself.
+    virtual void endGesture(Event& release) = 0;
 };
 
 class FrameTranslator {
@@ -67,7 +79,13 @@ public:
     // The gesture button as the frames so far left it.
     bool rightDown() const { return rightDown_; }
     // Back to "no button down", for a freshly grabbed device.
-    void reset() { rightDown_ = false; }
+    void reset() {
+        rightDown_ = heldBack_ = chord_ = false;
+        othersDown_ = 0;
+    }
+    // Whether the mouse has no middle button, so that the desktop makes
+    // one of left and right pressed together.
+    void setMiddleEmulated(bool emulated) { middleEmulated_ = emulated; }
     // The button that grabs and scrolls (an evdev code, BTN_RIGHT at first).
     // A change waits while the current one is held, so that no gesture is
     // cut in half.
@@ -84,6 +102,10 @@ private:
     double pointsPerCount_;
     std::uint16_t gestureCode_ = BTN_RIGHT;
     bool rightDown_ = false;
+    bool heldBack_ = false; // the engine holds the press back, no drag yet
+    bool chord_ = false;    // the gesture button is the desktop's until released
+    bool middleEmulated_ = false;
+    std::uint8_t othersDown_ = 0; // the other mouse buttons (BTN_LEFT + n) down
     // Motion of the current frame, kept for passing it on unchanged.
     std::vector<input_event> motion_;
 };

@@ -154,6 +154,7 @@ void GrabbedMouse::tryGrab() {
     grabbedAt_ = before;
     down_.reset(); // nothing was down a moment ago
     translator_.reset();
+    translator_.setMiddleEmulated(!libevdev_has_event_code(device_, EV_KEY, BTN_MIDDLE));
     encoder_.reset();
     frame_.clear();
     busyLogged_ = false;
@@ -303,7 +304,7 @@ void GrabbedMouse::vanish(int error) {
 }
 
 void GrabbedMouse::post(std::span<const input_event> events) {
-    if (status_ != Status::grabbed || events.empty())
+    if (status_ != Status::grabbed || events.empty() || quiet_)
         return;
     // The scroll of a drag joins the drag's own frame, after its motion:
     // a client that keeps only the last of several queued pointer events
@@ -326,6 +327,12 @@ void GrabbedMouse::pass(const input_event& event) {
 
 bool GrabbedMouse::offer(Event& event) {
     return owner_.offer(*this, event);
+}
+
+void GrabbedMouse::endGesture(Event& release) {
+    quiet_ = true;
+    owner_.offer(*this, release);
+    quiet_ = false;
 }
 
 } // namespace quillmere::input

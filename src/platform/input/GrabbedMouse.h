@@ -114,6 +114,7 @@ private:
 
     void pass(const input_event& event) override;
     bool offer(Event& event) override;
+    void endGesture(Event& release) override;
 
     std::string node_;
     std::uint64_t id_;
@@ -134,7 +135,9 @@ private:
     // Frames stamped before the grab reached the desktop already.
     timespec grabbedAt_{};
     bool busyLogged_ = false;
-    bool translating_ = false; // a frame of the mouse is being translated
+    bool translating_ = false;
+    bool quiet_ = false; // the engine's posts are dropped: its gesture ends without a click // a
+                         // frame of the mouse is being translated
     bool resyncLogged_ = false;
 };
 
