@@ -3,7 +3,7 @@
 //   plain  - a minimal pass-through: block in read, write the same bytes to
 //            a uinput clone (the floor any evdev-to-uinput forwarder pays);
 //   epoll  - the same, waiting in epoll before each read, as a forwarder
-//            that watches more than one descriptor must (latency only);
+//            that watches more than one descriptor must;
 //   layer  - the real input layer with the engine and shipped settings, in a
 //            process of its own (the helper given with --host).
 // Each gets a fake mouse of its own (the plain ones have no right button, so
@@ -301,9 +301,9 @@ int main(int argc, char** argv) {
             // attempt show how often): up to three attempts.
             bool shown = false;
             for (int attempt = 1; attempt <= 3 && !shown; ++attempt) {
-                Throughput results[2];
-                for (int which = 0; which < 2; ++which) {
-                    Forwarder& f = which == 0 ? plain : layer;
+                Throughput results[3];
+                for (int which = 0; which < 3; ++which) {
+                    Forwarder& f = forwarders[which];
                     results[which] = measureThroughput(f, hertz, seconds);
                     const StreamResult& t = results[which].stream;
                     std::printf("  %-6s %6d %3d %8.0f %7.2f %12.0f %8ld %9ld %6ld %11ld %11.1f "
@@ -323,13 +323,16 @@ int main(int argc, char** argv) {
                     std::this_thread::sleep_for(200ms);
                 }
                 const StreamResult& plainStream = results[0].stream;
-                const StreamResult& layerStream = results[1].stream;
+                const StreamResult& layerStream = results[2].stream;
                 // Reordering or duplication is never the VM's doing; nor is
                 // a total loss.
                 if (layerStream.reordered || layerStream.duplicated || layerStream.received == 0)
                     faulty = true;
-                std::printf("  -> CPU time per frame, layer / plain: %.2f\n",
-                            results[1].cpuPerFrameUs / std::max(0.001, results[0].cpuPerFrameUs));
+                const auto cpuOver = [&](int which) {
+                    return results[2].cpuPerFrameUs / std::max(0.001, results[which].cpuPerFrameUs);
+                };
+                std::printf("  -> CPU time per frame, layer / plain: %.2f, layer / epoll: %.2f\n",
+                            cpuOver(0), cpuOver(1));
                 shown = layerStream.sent >= 0.97 * hertz * seconds && layerStream.dropped == 0;
                 if (shown)
                     std::printf("  -> at %d Hz the layer passed every frame once and in order\n",
