@@ -1,5 +1,5 @@
 // Latency and throughput of the input layer on a real kernel (run it in the
-// test VM: tests/vm/run-vm.sh). Two forwarders run side by side:
+// test VM: tests/vm/run-vm.sh). Three forwarders run side by side:
 //   plain  - a minimal pass-through: block in read, write the same bytes to
 //            a uinput clone (the floor any evdev-to-uinput forwarder pays);
 //   epoll  - the same, waiting in epoll before each read, as a forwarder
@@ -9,7 +9,11 @@
 // Each gets a fake mouse of its own (the plain ones have no right button, so
 // the layer leaves them alone). Latency is the time from writing a motion
 // frame to the fake mouse to reading it back from the forwarder's output,
-// sampled alternately so that both see the same VM noise. Throughput sends
+// sampled alternately so that all see the same VM noise. "To output" is the
+// stamp the kernel gives the event when the forwarder writes it; a kernel
+// whose uinput keeps a valid stamp written with the event would show the
+// layer's output with its mouse's own stamps (the layer passes them on), and
+// only "read back" measures the layer there. Throughput sends
 // numbered motion frames at 1000 Hz and 8000 Hz and checks that every frame
 // comes out once and in order.
 //
