@@ -38,17 +38,30 @@ SessionWatcher::SessionWatcher(const QDBusConnection& bus, QObject* parent)
     }
     bus_.connect(login1, managerPath, managerInterface, QStringLiteral("PrepareForSleep"), this,
                  SLOT(prepareForSleep(bool)));
-    QDBusMessage find = QDBusMessage::createMethodCall(login1, managerPath, managerInterface,
-                                                       QStringLiteral("GetSessionByPID"));
-    find << static_cast<uint>(::getpid());
-    call(this, bus_, find, [this](const QDBusMessage& reply) {
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-            Log::write(("[Quillmere] no login session to follow (" + reply.errorMessage() +
-                        "): user switching is not followed")
-                           .toStdString());
+    // "auto" is the session this process is in, else the user's display
+    // session: desktops start their apps in systemd scopes of their own,
+    // outside the login session, where asking by process finds none. A
+    // logind older than systemd 246 knows only the question by process.
+    QDBusMessage byName = QDBusMessage::createMethodCall(login1, managerPath, managerInterface,
+                                                         QStringLiteral("GetSession"));
+    byName << QStringLiteral("auto");
+    call(this, bus_, byName, [this](const QDBusMessage& reply) {
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+            watchSession(reply.arguments().first().value<QDBusObjectPath>().path());
             return;
         }
-        watchSession(reply.arguments().first().value<QDBusObjectPath>().path());
+        QDBusMessage byProcess = QDBusMessage::createMethodCall(
+            login1, managerPath, managerInterface, QStringLiteral("GetSessionByPID"));
+        byProcess << static_cast<uint>(::getpid());
+        call(this, bus_, byProcess, [this](const QDBusMessage& answer) {
+            if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty()) {
+                Log::write(("[Quillmere] no login session to follow (" + answer.errorMessage() +
+                            "): user switching is not followed")
+                               .toStdString());
+                return;
+            }
+            watchSession(answer.arguments().first().value<QDBusObjectPath>().path());
+        });
     });
 }
 

@@ -1,14 +1,16 @@
 #pragma once
-// Follows the login session this process runs in through logind
-// (org.freedesktop.login1 on the system bus): whether it is the active
+// Follows the user's login session through logind (org.freedesktop.login1
+// on the system bus): the one this process runs in, or, when the desktop
+// started it outside any session (in a systemd scope of its own), the
+// user's display session. It tells whether that session is the active
 // session of its seat, and whether the machine is about to sleep. When
 // another user takes the seat, their session gets the mice's access, but
 // descriptors opened before stay valid: the input layer must let go by
 // itself (see LinuxEventServices::setSessionActive()).
 //
 // Everything is asynchronous: start-up and input never wait for logind.
-// Without a system bus, or outside a logind session, nothing is reported
-// and the session counts as active, as it always did.
+// Without a system bus, or without a session logind names, nothing is
+// reported and the session counts as active, as it always did.
 
 #include <QDBusConnection>
 #include <QObject>

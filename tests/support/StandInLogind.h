@@ -5,6 +5,7 @@
 // that link Qt D-Bus (list it among their sources, so that moc sees it).
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
@@ -13,16 +14,33 @@
 
 namespace quillmere::testing {
 
-class StandInLogindManager : public QObject {
+class StandInLogindManager : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
 public slots:
-    QDBusObjectPath GetSessionByPID(uint) { return QDBusObjectPath(sessionPath()); }
+    // "auto": the caller's session, else the user's display session (a
+    // logind older than systemd 246 knows no such name).
+    QDBusObjectPath GetSession(const QString& name) {
+        return answer(name == QStringLiteral("auto") && answersAuto);
+    }
+    // Refused for a process outside any session, as one that the desktop
+    // starts in a systemd scope of its own is.
+    QDBusObjectPath GetSessionByPID(uint) { return answer(inSession); }
 signals:
     void PrepareForSleep(bool start);
 
 public:
     static QString sessionPath() { return QStringLiteral("/org/freedesktop/login1/session/c7"); }
+    bool answersAuto = true;
+    bool inSession = true;
+
+private:
+    QDBusObjectPath answer(bool known) {
+        if (!known)
+            sendErrorReply(QStringLiteral("org.freedesktop.login1.NoSuchSession"),
+                           QStringLiteral("no session"));
+        return QDBusObjectPath(sessionPath());
+    }
 };
 
 class StandInLogindSession : public QObject {
