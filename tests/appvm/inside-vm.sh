@@ -32,4 +32,10 @@ rc=$?
 echo "== removing the package"
 dpkg -r quillmere >/dev/null
 [ ! -e /usr/lib/udev/rules.d/70-quillmere.rules ] || { echo "the rule outlived the package"; exit 1; }
+# The access the test gave as logind does (ACL entries) goes with the rule.
+for node in /dev/uinput /dev/input/event*; do
+    if getfacl -cp "$node" 2>/dev/null | grep -q '^user:tester:'; then
+        echo "tester can still use $node after the removal"; exit 1
+    fi
+done
 exit $rc
