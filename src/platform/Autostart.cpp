@@ -19,21 +19,39 @@ QString entryPath() {
 
 QString execValue(const QString& program) {
     // Reserved characters force quoting; inside quotes ", `, $ and \ are
-    // escaped with a backslash, and % is doubled everywhere.
+    // escaped with a backslash, and % is doubled everywhere. The value is
+    // then written as any string of a desktop entry: a backslash doubled,
+    // tab, newline and carriage return as \t, \n and \r (readers undo that
+    // first, and refuse an escape they do not know, such as \$).
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
     bool quote = false;
     for (QChar c : program)
         quote = quote || reserved.contains(c);
-    QString out;
+    QString quoted;
     for (QChar c : program) {
         if (c == u'%')
-            out += QStringLiteral("%%");
+            quoted += QStringLiteral("%%");
         else if (quote && (c == u'"' || c == u'`' || c == u'$' || c == u'\\'))
-            out += u'\\' + QString(c);
+            quoted += u'\\' + QString(c);
+        else
+            quoted += c;
+    }
+    if (quote)
+        quoted = u'"' + quoted + u'"';
+    QString out;
+    for (QChar c : quoted) {
+        if (c == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (c == u'\t')
+            out += QStringLiteral("\\t");
+        else if (c == u'\n')
+            out += QStringLiteral("\\n");
+        else if (c == u'\r')
+            out += QStringLiteral("\\r");
         else
             out += c;
     }
-    return quote ? u'"' + out + u'"' : out;
+    return out;
 }
 
 bool registerEntry(QString* error) {

@@ -83,7 +83,10 @@ TEST_F(LaunchAtLoginTest, FailureLogsOneLineAndLeavesTheStoredValue) {
 TEST(AutostartExec, PathsAreQuotedAndEscapedAsDesktopEntriesRequire) {
     EXPECT_EQ(Autostart::execValue("/usr/bin/quillmere"), "/usr/bin/quillmere");
     EXPECT_EQ(Autostart::execValue("/opt/My Apps/quillmere"), "\"/opt/My Apps/quillmere\"");
-    EXPECT_EQ(Autostart::execValue("/opt/a$b/q\"x"), "\"/opt/a\\$b/q\\\"x\"");
+    // The quoting's backslashes are doubled again for the key file: \\$ there.
+    EXPECT_EQ(Autostart::execValue("/opt/a$b/q\"x"), R"("/opt/a\\$b/q\\"x")");
+    EXPECT_EQ(Autostart::execValue("/opt/a\\b"), R"("/opt/a\\\\b")");
+    EXPECT_EQ(Autostart::execValue("/opt/a\tb"), R"("/opt/a\tb")");
     EXPECT_EQ(Autostart::execValue("/opt/100%/q"), "/opt/100%%/q");
 }
 
