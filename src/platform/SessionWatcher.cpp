@@ -18,6 +18,13 @@ const QString managerInterface = QStringLiteral("org.freedesktop.login1.Manager"
 const QString sessionInterface = QStringLiteral("org.freedesktop.login1.Session");
 const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
 
+// The session path in logind's answer, or "" for an error.
+QString sessionIn(const QDBusMessage& reply) {
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {};
+    return reply.arguments().first().value<QDBusObjectPath>().path();
+}
+
 // The answer is dropped if `owner` goes first.
 template <typename Then>
 void call(QObject* owner, QDBusConnection& bus, const QDBusMessage& message, Then then) {
@@ -46,21 +53,20 @@ SessionWatcher::SessionWatcher(const QDBusConnection& bus, QObject* parent)
                                                          QStringLiteral("GetSession"));
     byName << QStringLiteral("auto");
     call(this, bus_, byName, [this](const QDBusMessage& reply) {
-        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
-            watchSession(reply.arguments().first().value<QDBusObjectPath>().path());
+        if (const QString path = sessionIn(reply); !path.isEmpty()) {
+            watchSession(path);
             return;
         }
         QDBusMessage byProcess = QDBusMessage::createMethodCall(
             login1, managerPath, managerInterface, QStringLiteral("GetSessionByPID"));
         byProcess << static_cast<uint>(::getpid());
         call(this, bus_, byProcess, [this](const QDBusMessage& answer) {
-            if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty()) {
+            if (const QString path = sessionIn(answer); !path.isEmpty())
+                watchSession(path);
+            else
                 Log::write(("[Quillmere] no login session to follow (" + answer.errorMessage() +
                             "): user switching is not followed")
                                .toStdString());
-                return;
-            }
-            watchSession(answer.arguments().first().value<QDBusObjectPath>().path());
         });
     });
 }

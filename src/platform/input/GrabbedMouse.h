@@ -135,9 +135,8 @@ private:
     // Frames stamped before the grab reached the desktop already.
     timespec grabbedAt_{};
     bool busyLogged_ = false;
-    bool translating_ = false;
-    bool quiet_ = false; // the engine's posts are dropped: its gesture ends without a click // a
-                         // frame of the mouse is being translated
+    bool translating_ = false; // a frame of the mouse is being translated
+    bool quiet_ = false;       // the engine's gesture ends without its click: its posts go
     bool resyncLogged_ = false;
 };
 

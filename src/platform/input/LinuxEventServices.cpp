@@ -290,10 +290,16 @@ bool LinuxEventServices::offer(GrabbedMouse&, Event& event) {
     return listenOnly_ || result != nullptr;
 }
 
-void LinuxEventServices::vanished(GrabbedMouse& mouse, bool revoked) {
+// Drops a mouse that closed itself from the taken ones (unless its node is
+// already another's).
+void LinuxEventServices::forget(const GrabbedMouse& mouse) {
     const auto found = mice_.find(mouse.node());
     if (found != mice_.end() && found->second.get() == &mouse)
         mice_.erase(found);
+}
+
+void LinuxEventServices::vanished(GrabbedMouse& mouse, bool revoked) {
+    forget(mouse);
     // Taken again when the session is active again (activation scans anew);
     // until then there is nothing to report: the session is being switched.
     if (revoked) {
@@ -309,9 +315,7 @@ void LinuxEventServices::vanished(GrabbedMouse& mouse, bool revoked) {
 // reason when the status says that no mouse is taken. A new "add" of the node
 // (plugged in again, the session active again) tries it anew.
 void LinuxEventServices::unusable(GrabbedMouse& mouse, const std::string& why) {
-    const auto found = mice_.find(mouse.node());
-    if (found != mice_.end() && found->second.get() == &mouse)
-        mice_.erase(found);
+    forget(mouse);
     leftAlone_[mouse.node()] = mouse.node() + " " + why;
     if (mice_.empty())
         reportedTaken_ = -1; // what was found changed: say it again

@@ -101,6 +101,7 @@ private:
     void activate();
     void deactivate();
     void reportStatus();
+    void forget(const input::GrabbedMouse& mouse);
     void leaveAlone(udev_device* device, input::Verdict verdict);
     void addDevice(udev_device* device);
     void removeDevice(const std::string& node);
