@@ -193,28 +193,6 @@ TEST(Handedness, FollowsGnomesLeftHandedWithoutRestart) {
     expectUnavailable(sources);
 }
 
-// An X server of the test's own; display() is empty when Xvfb is missing.
-class Xvfb {
-public:
-    Xvfb() {
-        // -displayfd: the server takes a free display and names it when ready.
-        const QByteArray number = startServer(server_, "Xvfb",
-                                              {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                               QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        if (!number.isEmpty())
-            display_ = ':' + number;
-    }
-    ~Xvfb() {
-        server_.terminate();
-        server_.waitForFinished(5000);
-    }
-    const QByteArray& display() const { return display_; }
-
-private:
-    QProcess server_;
-    QByteArray display_;
-};
-
 // Swaps buttons 1 and 3 of the core pointer, as xmodmap -e 'pointer = 3 2 1',
 // the others mapped to themselves.
 bool setSwapped(xcb_connection_t* x, bool swapped) {
@@ -235,20 +213,24 @@ bool setSwapped(xcb_connection_t* x, bool swapped) {
 }
 
 TEST(Handedness, FollowsTheXPointerMapping) {
-    Xvfb server;
-    if (server.display().isEmpty())
+    // -displayfd: the server takes a free display and names it when ready.
+    QProcess server;
+    const QByteArray number = startServer(server, "Xvfb", {"-displayfd", "1", "-nolisten", "tcp"});
+    if (number.isEmpty())
         GTEST_SKIP() << "no Xvfb";
-    xcb_connection_t* x = xcb_connect(server.display().constData(), nullptr);
-    ASSERT_FALSE(xcb_connection_has_error(x));
-    ASSERT_TRUE(setSwapped(x, true));
     HandednessSources sources;
     sources.desktop = QStringLiteral("GNOME"); // left-handed false on the memory backend
     sources.x11 = true;
-    sources.x11Display = server.display();
+    sources.x11Display = ':' + number;
+    xcb_connection_t* x = xcb_connect(sources.x11Display.constData(), nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(x));
+    ASSERT_TRUE(setSwapped(x, true));
     const auto swap = [&](bool swapped) { return [=] { return setSwapped(x, swapped); }; };
     EXPECT_EQ(follow(sources, leftHanded, {swap(false), swap(true)}),
               (std::vector<Handedness>{Handedness{}, leftHanded}));
     xcb_disconnect(x);
+    server.terminate();
+    server.waitForFinished(5000);
     sources.x11Display = QByteArrayLiteral(":4095"); // a display that cannot be reached
     expectUnavailable(sources);
 }

@@ -1,9 +1,9 @@
 // How the frames of a grabbed mouse reach the engine and the desktop.
+#include "engine/EventServices.h"
 #include "platform/input/FrameTranslator.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,13 +23,13 @@ std::string passed(input_event event) {
            std::to_string(event.value);
 }
 
-// Writes down what a frame turns into; the engine's answer comes from a
-// policy (default: swallow everything, as the engine does for a press).
+using Log = std::vector<std::string>;
+
+// Writes down what a frame turns into; the engine passes the right-button
+// events whose type is in its mask and swallows the others.
 class Recorder : public FrameSink {
 public:
-    std::function<bool(const Event&)> engine = [](const Event&) { return false; };
-    std::vector<std::string> log;
-
+    explicit Recorder(std::uint64_t passes) : passes(passes) {}
     void pass(const input_event& event) override { log.push_back(passed(event)); }
     bool offer(Event& event) override {
         const EventType type = event.type;
@@ -42,125 +42,77 @@ public:
                                                             : "other");
         EXPECT_EQ(event.button, MouseButton::right);
         EXPECT_EQ(event.location, (Point{0.0, 0.0}));
-        return engine(event);
+        return passes & eventMaskBit(type);
     }
     void endGesture(Event& release) override {
         EXPECT_EQ(release.type, EventType::rightMouseUp);
         log.push_back("quiet up");
     }
+    std::uint64_t passes;
+    Log log;
 };
 
-using Log = std::vector<std::string>;
-
-class FrameTranslatorTest : public ::testing::Test {
-protected:
-    // Translates one frame and gives back what it turned into.
-    Log frame(const std::vector<input_event>& events, std::int64_t timestamp = 0) {
-        translator.translate(events, sink, timestamp);
-        return std::exchange(sink.log, {});
-    }
-    FrameTranslator translator;
-    Recorder sink;
-};
-
-TEST_F(FrameTranslatorTest, WithoutTheRightButtonEverythingPassesInOrder) {
-    const std::vector<input_event> events = {key(BTN_LEFT, 1), rel(REL_X, 3), rel(REL_WHEEL, -1),
-                                             rel(REL_Y, -2), makeEvent(EV_MSC, MSC_SCAN, 90001)};
-    // Motion comes last in its frame, each event unchanged.
-    EXPECT_EQ(frame(events), (Log{passed(events[0]), passed(events[2]), passed(events[4]),
-                                  passed(events[1]), passed(events[3])}));
-}
-
-TEST_F(FrameTranslatorTest, MotionInThePressFrameIsPartOfTheDrag) {
-    EXPECT_EQ(frame({key(BTN_RIGHT, 1), rel(REL_X, 3), rel(REL_Y, 4)}), (Log{"down", "drag 3,4"}));
-    EXPECT_TRUE(translator.rightDown());
-    // Several motion events of one frame add up to one drag; other events
-    // of the frame pass around it.
-    EXPECT_EQ(frame({rel(REL_X, 1), rel(REL_WHEEL, 1), rel(REL_X, 2), rel(REL_Y, -5)}),
-              (Log{passed(rel(REL_WHEEL, 1)), "drag 3,-5"}));
-    // A frame without motion is no drag.
-    const input_event scan = makeEvent(EV_MSC, MSC_SCAN, 90001);
-    EXPECT_EQ(frame({scan}), (Log{passed(scan)}));
-    // Motion that cancels out within a frame is no drag either.
-    EXPECT_EQ(frame({rel(REL_X, 2), rel(REL_X, -2)}), Log{});
-}
-
-TEST_F(FrameTranslatorTest, MotionInTheReleaseFrameFollowsTheReleaseAsPlainMotion) {
-    frame({key(BTN_RIGHT, 1)});
-    // Even when the device lists the motion first, it comes after the
-    // release (and after whatever the engine posts for the release).
-    EXPECT_EQ(frame({rel(REL_X, 7), key(BTN_RIGHT, 0), rel(REL_Y, 1)}),
-              (Log{"up", passed(rel(REL_X, 7)), passed(rel(REL_Y, 1))}));
-    EXPECT_FALSE(translator.rightDown());
-}
-
-TEST_F(FrameTranslatorTest, WhatTheEnginePassesIsWrittenBack) {
-    sink.engine = [](const Event&) { return true; };
-    EXPECT_EQ(frame({key(BTN_RIGHT, 1), rel(REL_X, -3)}),
-              (Log{"down", passed(key(BTN_RIGHT, 1)), "drag -3,0", passed(rel(REL_X, -3))}));
-    // Summed motion is written as one event per axis; an axis without
-    // movement writes nothing.
-    EXPECT_EQ(frame({rel(REL_Y, 2), rel(REL_Y, 3)}), (Log{"drag 0,5", passed(rel(REL_Y, 5))}));
-    EXPECT_EQ(frame({key(BTN_RIGHT, 0)}), (Log{"up", passed(key(BTN_RIGHT, 0))}));
-    // The engine may pass the drag and swallow the release.
-    sink.engine = [](const Event& e) { return e.type != EventType::rightMouseUp; };
-    EXPECT_EQ(frame({key(BTN_RIGHT, 1)}), (Log{"down", passed(key(BTN_RIGHT, 1))}));
-    EXPECT_EQ(frame({rel(REL_X, 1), key(BTN_RIGHT, 0)}), (Log{"up", passed(rel(REL_X, 1))}));
-}
-
-TEST_F(FrameTranslatorTest, TheEngineMeasuresInPointsWithTheFramesTimeWhileTheDesktopKeepsCounts) {
-    translator = FrameTranslator(7, 1000.0 / 1600.0); // a 1600 dpi mouse
-    std::vector<Event> offered;
-    sink.engine = [&](const Event& e) {
-        offered.push_back(e);
-        return true;
-    };
-    EXPECT_EQ(frame({key(BTN_RIGHT, 1), rel(REL_X, 16)}, 5000),
-              (Log{"down", passed(key(BTN_RIGHT, 1)), "drag 10,0", passed(rel(REL_X, 16))}));
-    ASSERT_EQ(offered.size(), 2u);
-    for (const Event& e : offered) {
-        EXPECT_EQ(e.sourceDevice, 7u);
-        EXPECT_EQ(e.timestamp, 5000);
-    }
-    EXPECT_DOUBLE_EQ(offered[1].deltaX, 10.0);
-    const Event release = translator.releaseOnRemoval(9000);
-    EXPECT_EQ(release.type, EventType::rightMouseUp);
-    EXPECT_EQ(release.sourceDevice, 7u);
-}
-
-TEST_F(FrameTranslatorTest, OnlyRealChangesOfTheRightButtonCount) {
-    // A release while up (as after a resync) and a repeat are dropped.
-    EXPECT_EQ(frame({key(BTN_RIGHT, 0), key(BTN_RIGHT, 2)}), Log{});
-    EXPECT_EQ(frame({key(BTN_RIGHT, 1)}), Log{"down"});
-    EXPECT_EQ(frame({key(BTN_RIGHT, 1), rel(REL_X, 1)}), Log{"drag 1,0"});
-    // reset() forgets a held button, as for a freshly grabbed device.
-    translator.reset();
-    EXPECT_EQ(frame({rel(REL_X, 1)}), (Log{passed(rel(REL_X, 1))}));
-    // Press and release in one frame: a click, its motion plain.
-    EXPECT_EQ(frame({rel(REL_X, 4), key(BTN_RIGHT, 1), key(BTN_RIGHT, 0)}),
-              (Log{"down", "up", passed(rel(REL_X, 4))}));
-}
-
-TEST_F(FrameTranslatorTest, HugeSummedMotionIsClampedToTheEvdevRange) {
-    sink.engine = [](const Event&) { return true; };
-    frame({key(BTN_RIGHT, 1)});
-    const std::int32_t big = 2'000'000'000;
-    EXPECT_EQ(frame({rel(REL_X, big), rel(REL_X, big)}),
-              (Log{"drag 4000000000,0", passed(rel(REL_X, 2147483647))}));
-}
-
-// Two buttons pressed together reach the desktop together, in the order
-// pressed: libinput's middle-button emulation and rocker gestures see them.
-TEST(FrameTranslatorChords, AnotherButtonPressedBeforeADragMakesAChordNotAGesture) {
+// Each case is a series of frames and what each turns into. Two buttons
+// pressed together reach the desktop together, in the order pressed:
+// libinput's middle-button emulation and rocker gestures see them.
+TEST(FrameTranslator, FramesBecomeEngineEventsAndPassedEventsInOrder) {
     using Step = std::pair<std::vector<input_event>, Log>;
     const input_event rightDown = key(BTN_RIGHT, 1), rightUp = key(BTN_RIGHT, 0);
     const input_event leftDown = key(BTN_LEFT, 1), leftUp = key(BTN_LEFT, 0);
+    const input_event scan = makeEvent(EV_MSC, MSC_SCAN, 90001);
+    const std::uint64_t none = 0, all = ~none, drags = eventMaskBit(EventType::rightMouseDragged);
+    const std::int32_t big = 2'000'000'000;
     const struct {
         const char* name;
+        std::uint64_t enginePasses;
         bool noMiddleButton;
         std::vector<Step> steps;
     } cases[] = {
+        {"without the right button everything passes unchanged, motion last",
+         none,
+         false,
+         {{{leftDown, rel(REL_X, 3), rel(REL_WHEEL, -1), rel(REL_Y, -2), scan},
+           {passed(leftDown), passed(rel(REL_WHEEL, -1)), passed(scan), passed(rel(REL_X, 3)),
+            passed(rel(REL_Y, -2))}}}},
+        {"motion in the press frame is part of the drag; a frame's motion adds up",
+         none,
+         false,
+         {{{rightDown, rel(REL_X, 3), rel(REL_Y, 4)}, {"down", "drag 3,4"}},
+          {{rel(REL_X, 1), rel(REL_WHEEL, 1), rel(REL_X, 2), rel(REL_Y, -5)},
+           {passed(rel(REL_WHEEL, 1)), "drag 3,-5"}},
+          {{scan}, {passed(scan)}},
+          {{rel(REL_X, 2), rel(REL_X, -2)}, {}}}},
+        {"motion in the release frame follows the release as plain motion",
+         none,
+         false,
+         {{{rightDown}, {"down"}},
+          {{rel(REL_X, 7), rightUp, rel(REL_Y, 1)},
+           {"up", passed(rel(REL_X, 7)), passed(rel(REL_Y, 1))}},
+          {{rel(REL_X, 1)}, {passed(rel(REL_X, 1))}}}},
+        {"only real changes of the right button count; a click in one frame",
+         none,
+         false,
+         {{{rightUp, key(BTN_RIGHT, 2)}, {}},
+          {{rightDown}, {"down"}},
+          {{rightDown, rel(REL_X, 1)}, {"drag 1,0"}},
+          {{rightUp}, {"up"}},
+          {{rel(REL_X, 4), rightDown, rightUp}, {"down", "up", passed(rel(REL_X, 4))}}}},
+        {"what the engine passes is written back, summed motion one event per axis",
+         all,
+         false,
+         {{{rightDown, rel(REL_X, -3)},
+           {"down", passed(rightDown), "drag -3,0", passed(rel(REL_X, -3))}},
+          {{rel(REL_Y, 2), rel(REL_Y, 3)}, {"drag 0,5", passed(rel(REL_Y, 5))}},
+          {{rel(REL_X, big), rel(REL_X, big)},
+           {"drag 4000000000,0", passed(rel(REL_X, 2147483647))}},
+          {{rightUp}, {"up", passed(rightUp)}}}},
+        {"the engine passes the drag and swallows the release",
+         all & ~eventMaskBit(EventType::rightMouseUp),
+         false,
+         {{{rightDown}, {"down", passed(rightDown)}},
+          {{rel(REL_X, 1), rightUp}, {"up", passed(rel(REL_X, 1))}}}},
         {"right, then left while held back: the press goes out first, the release is plain",
+         drags,
          false,
          {{{rightDown}, {"down"}},
           {{leftDown}, {"quiet up", passed(rightDown), passed(leftDown)}},
@@ -169,18 +121,22 @@ TEST(FrameTranslatorChords, AnotherButtonPressedBeforeADragMakesAChordNotAGestur
           {{rightUp}, {passed(rightUp)}},
           {{rightDown}, {"down"}}}},
         {"both in one frame",
+         drags,
          false,
          {{{rightDown, leftDown}, {"down", "quiet up", passed(rightDown), passed(leftDown)}}}},
         {"a press once the drag scrolls is no chord",
+         drags,
          false,
          {{{rightDown}, {"down"}},
           {{rel(REL_X, 30)}, {"drag 30,0", passed(rel(REL_X, 30))}},
           {{leftDown}, {passed(leftDown)}},
           {{rightUp}, {"up"}}}},
         {"left held, then right, on a mouse with a middle button: a gesture",
+         drags,
          false,
          {{{leftDown}, {passed(leftDown)}}, {{rightDown}, {"down"}}}},
         {"left held, then right, on a mouse without one: a chord",
+         drags,
          true,
          {{{leftDown}, {passed(leftDown)}},
           {{rightDown}, {passed(rightDown)}},
@@ -191,9 +147,7 @@ TEST(FrameTranslatorChords, AnotherButtonPressedBeforeADragMakesAChordNotAGestur
         SCOPED_TRACE(c.name);
         FrameTranslator translator;
         translator.setMiddleEmulated(c.noMiddleButton);
-        Recorder sink;
-        // The engine holds presses back and scrolls once a drag moves.
-        sink.engine = [](const Event& e) { return e.type == EventType::rightMouseDragged; };
+        Recorder sink(c.enginePasses);
         for (const auto& [events, expected] : c.steps) {
             translator.translate(events, sink);
             EXPECT_EQ(std::exchange(sink.log, {}), expected);

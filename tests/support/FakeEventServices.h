@@ -18,28 +18,64 @@ public:
         Event event;
     };
 
-    std::unique_ptr<EventTap> tapCreate(TapLocation location, TapPlacement placement,
-                                        TapOptions options, std::uint64_t eventsOfInterest,
-                                        TapCallback callback, void* userInfo) override;
-    std::optional<Event> createEvent() override;
-    std::optional<Event> createMouseEvent(EventType type, Point location,
-                                          MouseButton button) override;
+    std::unique_ptr<EventTap> tapCreate(TapLocation, TapPlacement, TapOptions,
+                                        std::uint64_t eventsOfInterest, TapCallback callback,
+                                        void* userInfo) override {
+        if (refuseTap)
+            return nullptr;
+        ++tapsCreated;
+        ++liveTaps;
+        lastMask = eventsOfInterest;
+        callback_ = callback;
+        userInfo_ = userInfo;
+        auto tap = std::make_unique<Tap>(*this);
+        tap_ = tap.get();
+        return tap;
+    }
+    std::optional<Event> createEvent() override {
+        Event event;
+        event.location = pointer;
+        return failCreateEvent ? std::nullopt : std::optional(event);
+    }
+    std::optional<Event> createMouseEvent(EventType type, Point at, MouseButton button) override {
+        return failMouseEvents ? std::nullopt : std::optional(makeMouseEvent(type, at, button));
+    }
     std::optional<Event> createScrollWheelEvent(ScrollUnit units, std::int32_t wheelCount,
                                                 std::int32_t wheel1, std::int32_t wheel2,
-                                                std::int32_t wheel3) override;
-    void post(TapLocation location, const Event& event) override;
+                                                std::int32_t wheel3) override {
+        if (failScrollEvents)
+            return std::nullopt;
+        return makeScrollWheelEvent(units, wheelCount, wheel1, wheel2, wheel3);
+    }
+    void post(TapLocation location, const Event& event) override {
+        posted.push_back({location, event});
+    }
 
     // Feeds one event through the live tap as the system would: returns
     // whether it was passed on (true) or swallowed (false). With no tap, or
     // a disabled one, the event passes untouched. An event without a time
     // stamp or a source gets `now` and `source`; each drag first moves `now`
     // on by `dragInterval` (one drag per momentum tick, unless told else).
-    bool deliver(Event event);
-    bool rightDown(Point at = {});
-    bool rightDrag(double dx, double dy);
-    bool rightUp();
+    bool deliver(Event event) {
+        event.timestamp = event.timestamp ? event.timestamp : now;
+        event.sourceDevice = event.sourceDevice ? event.sourceDevice : source;
+        return !tapEnabled() || callback_(TapProxy{}, event.type, &event, userInfo_);
+    }
+    bool rightDown(Point at = {}) { return right(EventType::rightMouseDown, at, 0, 0); }
+    bool rightDrag(double dx, double dy) {
+        now += dragInterval;
+        return right(EventType::rightMouseDragged, pointer, dx, dy);
+    }
+    bool rightUp() { return right(EventType::rightMouseUp, pointer, 0, 0); }
     // Sends the "tap disabled by timeout" notification to the callback.
-    void disableByTimeout();
+    void disableByTimeout() {
+        if (tap_)
+            tap_->enable(false);
+        Event note;
+        note.type = EventType::tapDisabledByTimeout;
+        if (callback_)
+            callback_(TapProxy{}, note.type, &note, userInfo_);
+    }
 
     // Test controls.
     bool refuseTap = false;
@@ -56,12 +92,33 @@ public:
     int tapsCreated = 0;
     int liveTaps = 0;
     std::uint64_t lastMask = 0;
-    bool tapEnabled() const;
-    std::vector<Event> scrolls() const;
+    bool tapEnabled() const { return tap_ && tap_->isEnabled(); }
+    std::vector<Event> scrolls() const {
+        std::vector<Event> out;
+        for (const Posted& p : posted)
+            if (p.event.type == EventType::scrollWheel)
+                out.push_back(p.event);
+        return out;
+    }
 
 private:
-    class Tap;
-    bool right(EventType type, Point at, double dx, double dy);
+    struct Tap : EventTap {
+        explicit Tap(FakeEventServices& owner) : owner(owner) {}
+        ~Tap() override {
+            --owner.liveTaps;
+            owner.tap_ = owner.tap_ == this ? nullptr : owner.tap_;
+        }
+        void enable(bool on) override { enabled = on; }
+        bool isEnabled() const override { return enabled; }
+        FakeEventServices& owner;
+        bool enabled = false;
+    };
+    bool right(EventType type, Point at, double dx, double dy) {
+        Event event = makeMouseEvent(type, at, MouseButton::right);
+        event.deltaX = dx;
+        event.deltaY = dy;
+        return deliver(event);
+    }
     Tap* tap_ = nullptr;
     TapCallback callback_ = nullptr;
     void* userInfo_ = nullptr;

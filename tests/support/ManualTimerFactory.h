@@ -4,6 +4,7 @@
 
 #include "engine/Timer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -16,15 +17,33 @@ public:
     using Duration = std::chrono::nanoseconds;
 
     std::unique_ptr<RepeatingTimer> scheduleRepeating(Duration firstDelay, Duration interval,
-                                                      std::function<void()> handler) override;
+                                                      std::function<void()> handler) override {
+        auto timer = std::make_unique<Timer>();
+        timer->entry = std::make_shared<Entry>(now_ + firstDelay, interval, std::move(handler));
+        entries_.push_back(timer->entry);
+        return timer;
+    }
 
     // Moves the clock forward, running every tick that falls due.
-    void advance(Duration by);
+    void advance(Duration by) {
+        const Duration limit = now_ + by;
+        while (runNext(limit)) {
+        }
+        now_ = limit;
+    }
     // Runs ticks until no timer is left or the limit is reached; returns the
     // number of ticks run.
-    std::uint64_t runUntilIdle(std::uint64_t limit = 1'000'000);
+    std::uint64_t runUntilIdle(std::uint64_t limit = 1'000'000) {
+        std::uint64_t ticks = 0;
+        while (ticks < limit && runNext(Duration::max()))
+            ++ticks;
+        return ticks;
+    }
 
-    std::size_t activeTimers() const;
+    std::size_t activeTimers() const {
+        return static_cast<std::size_t>(
+            std::count_if(entries_.begin(), entries_.end(), [](auto& e) { return !e->cancelled; }));
+    }
     // Deadlines of the ticks that ran, in order.
     std::vector<Duration> tickTimes;
 
@@ -35,8 +54,25 @@ private:
         std::function<void()> handler;
         bool cancelled = false;
     };
-    class Timer;
-    bool runNext(Duration limit);
+    struct Timer : RepeatingTimer {
+        ~Timer() override { cancel(); }
+        void cancel() override { entry->cancelled = true; }
+        std::shared_ptr<Entry> entry;
+    };
+
+    bool runNext(Duration limit) {
+        std::erase_if(entries_, [](auto& e) { return e->cancelled; });
+        auto due = std::min_element(entries_.begin(), entries_.end(),
+                                    [](auto& a, auto& b) { return a->next < b->next; });
+        if (due == entries_.end() || (*due)->next > limit)
+            return false;
+        std::shared_ptr<Entry> entry = *due; // alive if the tick ends its own timer
+        now_ = entry->next;
+        entry->next += entry->interval; // absolute deadlines: no drift
+        tickTimes.push_back(now_);
+        entry->handler();
+        return true;
+    }
 
     Duration now_{0};
     std::vector<std::shared_ptr<Entry>> entries_;

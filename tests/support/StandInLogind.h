@@ -66,17 +66,14 @@ public:
     // (with the value, or only its name, as logind may).
     void setActive(bool active, bool withValue = true) {
         session.active = active;
-        QDBusMessage changed = QDBusMessage::createSignal(
-            StandInLogindManager::sessionPath(), QStringLiteral("org.freedesktop.DBus.Properties"),
-            QStringLiteral("PropertiesChanged"));
-        QVariantMap values;
-        QStringList invalidated;
-        if (withValue)
-            values.insert(QStringLiteral("Active"), active);
-        else
-            invalidated << QStringLiteral("Active");
-        changed << QStringLiteral("org.freedesktop.login1.Session") << values << invalidated;
-        bus_.send(changed);
+        const QVariantMap values{{QStringLiteral("Active"), active}};
+        const QStringList invalidated{QStringLiteral("Active")};
+        bus_.send(QDBusMessage::createSignal(StandInLogindManager::sessionPath(),
+                                             QStringLiteral("org.freedesktop.DBus.Properties"),
+                                             QStringLiteral("PropertiesChanged"))
+                  << QStringLiteral("org.freedesktop.login1.Session")
+                  << (withValue ? values : QVariantMap())
+                  << (withValue ? QStringList() : invalidated));
     }
 
     StandInLogindManager manager;
