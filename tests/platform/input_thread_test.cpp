@@ -21,7 +21,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -73,10 +72,7 @@ TEST(LoopTimer, TicksKeepAbsoluteDeadlinesAndLateTicksAreCaughtUpInOneGo) {
         EXPECT_GE(ticks[n].first, 30ms + n * 10ms) << "tick " << n + 1;
     // Ticks 3 to 7 fell due during the hold-up: they ran together right
     // after it instead of being pushed back one interval after another.
-    std::set<int> rounds;
-    for (std::size_t n = 2; n <= 6; ++n)
-        rounds.insert(ticks[n].second);
-    EXPECT_LE(rounds.size(), 2u) << "late ticks were deferred";
+    EXPECT_LE(ticks[6].second - ticks[2].second, 1) << "late ticks were deferred";
 }
 
 TEST(LoopTimer, CancelledTimersStayQuietAndATickMayEndItsOwnTimer) {
@@ -284,13 +280,10 @@ TEST(QueuedLog, AStalledStandardErrorNeverHoldsUpALogLine) {
     ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
     const int savedStderr = ::dup(STDERR_FILENO);
     ::dup2(pipeFds[1], STDERR_FILENO);
-    // Fill the pipe, then make writes to it block again.
-    ::fcntl(STDERR_FILENO, F_SETFL, O_NONBLOCK);
-    const std::string filler(4096, '.');
-    long filled = 0;
-    for (ssize_t n; (n = ::write(STDERR_FILENO, filler.data(), filler.size())) > 0;)
-        filled += n;
-    ::fcntl(STDERR_FILENO, F_SETFL, 0);
+    // A pipe of one page, full: writes to it block.
+    ::fcntl(pipeFds[1], F_SETPIPE_SZ, 4096);
+    const std::string filled(4096, '.');
+    ASSERT_EQ(::write(STDERR_FILENO, filled.data(), filled.size()), 4096);
 
     QueuedLog::install(8);
     for (int i = 0; i < 100; ++i) // would block for good with a plain write
@@ -316,7 +309,7 @@ TEST(QueuedLog, AStalledStandardErrorNeverHoldsUpALogLine) {
     ASSERT_TRUE(flushed);
 
     // Every line is either written, in order, or counted where it went missing.
-    std::istringstream out(text.substr(static_cast<std::size_t>(filled)));
+    std::istringstream out(text.substr(filled.size()));
     int next = 0;
     int kept = 0;
     int dropReports = 0;
