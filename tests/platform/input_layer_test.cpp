@@ -199,24 +199,6 @@ TEST(ScrollWheelEncoder, ScrollsBecomeHiResUnitsWithALegacyStepPerDetent) {
     }
 }
 
-TEST(ScrollWheelEncoder, FractionalRemainderIsCarriedPerAxis) {
-    // 1.5 units per pixel: every second pixel carries a half unit over.
-    ScrollWheelEncoder encoder(1.5, 40.0);
-    EXPECT_EQ(encode(encoder, scroll(1, -1)),
-              (Wheel{{REL_WHEEL_HI_RES, 1}, {REL_HWHEEL_HI_RES, 1}}));
-    EXPECT_EQ(encode(encoder, scroll(1, 0)), (Wheel{{REL_WHEEL_HI_RES, 2}}));
-    // The horizontal half unit waited for its own axis.
-    EXPECT_EQ(encode(encoder, scroll(0, -1)), (Wheel{{REL_HWHEEL_HI_RES, 2}}));
-    // Over 80 pixels (120 units) exactly one step, whatever the split.
-    int units = 0;
-    int steps = 0;
-    for (int i = 0; i < 80; ++i)
-        for (auto [code, value] : encode(encoder, scroll(1, 0)))
-            (code == REL_WHEEL ? steps : units) += value;
-    EXPECT_EQ(units, 120);
-    EXPECT_EQ(steps, 1);
-}
-
 TEST(DeviceDiscovery, ResolutionIsTheMarkedOrSingleMouseDpiEntryElseTheDefault) {
     struct Case {
         const char* property;

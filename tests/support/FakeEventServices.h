@@ -106,7 +106,8 @@ private:
         explicit Tap(FakeEventServices& owner) : owner(owner) {}
         ~Tap() override {
             --owner.liveTaps;
-            owner.tap_ = owner.tap_ == this ? nullptr : owner.tap_;
+            if (owner.tap_ == this)
+                owner.tap_ = nullptr;
         }
         void enable(bool on) override { enabled = on; }
         bool isEnabled() const override { return enabled; }
