@@ -34,12 +34,11 @@ bool writeFile(const QString& path, const char* text) {
     return file.open(QIODevice::WriteOnly) && file.write(text) >= 0 && file.commit();
 }
 
+// How KDE's own settings combine, ReadsKcminputrcAsKdeDoes shows.
 TEST(Handedness, OnlyTheRunningDesktopsSettingCounts) {
     KdeMouseSettings kde;
     kde.perDevice = {{"1133:49271:Mouse", true}, {"1:2:Other", false}};
     kde.x11 = true;
-    KdeMouseSettings kwinDefaultLeft;
-    kwinDefaultLeft.waylandDefault = true;
     const KdeMouseSettings none;
     struct Case {
         const char* desktop;
@@ -53,8 +52,6 @@ TEST(Handedness, OnlyTheRunningDesktopsSettingCounts) {
         {"ubuntu:GNOME", false, true, kde, false, {true, {}}},
         {"GNOME", true, false, kde, false, {false, {}}},
         {"KDE", false, true, kde, false, {false, kde.perDevice}},
-        {"KDE", false, false, kwinDefaultLeft, false, {true, {}}},
-        {"KDE", true, false, kde, false, {true, {}}},
         {"", false, true, kde, false, {true, kde.perDevice}},
         {"sway", true, false, none, true, {true, {}}},
         {"GNOME", true, true, none, true, {true, {}}}, // ORed: both set is still left
