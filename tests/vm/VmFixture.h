@@ -20,6 +20,26 @@ namespace quillmere::vmtest {
 // Set by main(): the helper program that runs the layer in a process of its own.
 extern std::string hostProgram;
 
+// The status lines an input thread's layer gives ("taken" when it took a
+// mouse), kept on that thread while this lives.
+struct StatusLog {
+    explicit StatusLog(input::InputThread& thread) : thread(thread) {
+        listen(
+            [this](bool taken, const std::string& why) { said.push_back(taken ? "taken" : why); });
+    }
+    ~StatusLog() { listen({}); }
+    void listen(LinuxEventServices::StatusListener listener) {
+        thread.loop().runAndWait([&] { thread.services().setStatusListener(std::move(listener)); });
+    }
+    std::vector<std::string> lines() {
+        std::vector<std::string> copy;
+        thread.loop().runAndWait([&] { copy = said; });
+        return copy;
+    }
+    input::InputThread& thread;
+    std::vector<std::string> said;
+};
+
 class InputLayerTest : public ::testing::Test {
 public:
     void SetUp() override {
@@ -38,16 +58,15 @@ public:
 
     // Runs f on the input thread and gives back its result.
     template <typename F> auto onInput(F f) {
-        if constexpr (std::is_void_v<decltype(f())>) {
-            input.loop().runAndWait(f);
-        } else {
-            decltype(f()) result{};
-            input.loop().runAndWait([&] { result = f(); });
-            return result;
-        }
+        decltype(f()) result{};
+        input.loop().runAndWait([&] { result = f(); });
+        return result;
     }
     GrabScrollManager::State state() {
         return onInput([&] { return engine->state(); });
+    }
+    bool gliding() {
+        return onInput([&] { return engine->isMomentumRunning(); });
     }
     std::vector<std::string> grabbedNodes() {
         return onInput([&] { return input.services().grabbedNodes(); });
@@ -84,12 +103,6 @@ public:
         if (frames.size() >= 2)
             frames.resize(frames.size() - 2);
         return frames;
-    }
-    // Everything that arrives within the given time.
-    std::vector<Frame> settle(NodeReader& reader,
-                              std::chrono::milliseconds time = std::chrono::milliseconds(150)) {
-        return collect(
-            reader, [](const std::vector<Frame>&) { return false; }, time);
     }
 
     MemorySettingsStore store;
