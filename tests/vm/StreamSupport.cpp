@@ -97,9 +97,9 @@ pid_t startPlainForwarder(const std::string& sourceNode, const std::string& outp
     if (in < 0 || ioctl(in, EVIOCGRAB, 1) != 0)
         _exit(2);
     // Never destroyed: the forwarder runs until it is killed.
-    const int out = (new FakeMouse("plain forwarder output", outputPhys,
-                                   MouseShape::without(&MouseShape::rightButton)))
-                        ->fd();
+    const int out =
+        (new FakeMouse("plain forwarder output", outputPhys, MouseShape{.rightButton = false}))
+            ->fd();
     const int epoll = waitInEpoll ? epoll_create1(EPOLL_CLOEXEC) : -1;
     epoll_event watched{};
     watched.events = EPOLLIN;

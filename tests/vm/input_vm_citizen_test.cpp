@@ -66,7 +66,7 @@ protected:
 TEST_F(CitizenTest, AVirtualPointerKeepsItsMousesHwdbEntriesLibinputSettingsAndChords) {
     engine->start();
     // Two buttons: libinput makes a middle click of left and right together.
-    auto mouse = plug("Ball", MouseShape::without(&MouseShape::middleButton));
+    auto mouse = plug("Ball", MouseShape{.middleButton = false});
     const std::string pointer = waitForPointer(*mouse);
     ASSERT_FALSE(pointer.empty());
     ASSERT_EQ(std::system("udevadm settle -t 10"), 0);
@@ -98,8 +98,8 @@ TEST_F(CitizenTest, AWheelWithoutHiResScrollsOneNotchPerStepBeforeAndAfterADrag)
     engine->start();
     long dragged[2] = {0, 0};
     for (int wheelFirst = 0; wheelFirst < 2; ++wheelFirst) {
-        auto mouse = plug(wheelFirst ? "notch-first" : "drag-first",
-                          MouseShape::without(&MouseShape::hiResWheel));
+        auto mouse =
+            plug(wheelFirst ? "notch-first" : "drag-first", MouseShape{.hiResWheel = false});
         NodeReader pointer(waitForPointer(*mouse));
         ASSERT_TRUE(pointer.isOpen());
         std::vector<Frame> notches;
@@ -125,7 +125,7 @@ TEST_F(CitizenTest, AWheelWithoutHiResScrollsOneNotchPerStepBeforeAndAfterADrag)
 TEST_F(CitizenTest, KeyboardsOtherProgramsDevicesAndAbsolutePointersAreLeftAlone) {
     StatusLog status(input);
     store.setBool("grabVirtualDevices", false);
-    auto tablet = plug("tablet", MouseShape::with(&MouseShape::absolute));
+    auto tablet = plug("tablet", MouseShape{.absolute = true});
     auto virtualMouse = plug("virtual");
     std::system("udevadm settle -t 10");
     engine->start();
@@ -143,12 +143,12 @@ TEST_F(CitizenTest, KeyboardsOtherProgramsDevicesAndAbsolutePointersAreLeftAlone
     // scrolls with its middle button held for want of a wheel, however they
     // are found.
     store.setBool("grabVirtualDevices", true);
-    auto combined = plug("combined", MouseShape::with(&MouseShape::keys));
-    auto wheelless = plug("wheelless", MouseShape::without(&MouseShape::wheel));
+    auto combined = plug("combined", MouseShape{.keys = true});
+    auto wheelless = plug("wheelless", MouseShape{.wheel = false});
     std::system("udevadm settle -t 10");
     engine->start();
     ASSERT_FALSE(waitForPointer(*virtualMouse).empty());
-    auto late = plug("late-combined", MouseShape::with(&MouseShape::keys));
+    auto late = plug("late-combined", MouseShape{.keys = true});
     pumpFor(500ms); // udev announces the virtual pointer and the late mouse meanwhile
     EXPECT_EQ(grabbedNodes(), std::vector<std::string>{virtualMouse->node()});
     EXPECT_EQ(status.lines().back(), "taken");

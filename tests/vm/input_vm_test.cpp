@@ -23,19 +23,6 @@ input_event rel(std::uint16_t code, int value) {
     return makeEvent(EV_REL, code, value);
 }
 
-// Frames with their events sorted: within a frame order means nothing.
-std::vector<std::vector<std::pair<int, int>>> normalised(const std::vector<Frame>& frames) {
-    std::vector<std::vector<std::pair<int, int>>> result;
-    for (const Frame& frame : frames) {
-        std::vector<std::pair<int, int>> events;
-        for (const input_event& ev : frame)
-            events.emplace_back(ev.type << 16 | ev.code, ev.value);
-        std::sort(events.begin(), events.end());
-        result.push_back(events);
-    }
-    return result;
-}
-
 TEST_F(InputLayerTest, EverythingButTheRightButtonPassesUnchangedAndOwnPointersAreNoMice) {
     auto mouse = plug();
     engine->start(); // the mouse was there first: found by the scan, not by hot-plug
@@ -53,7 +40,7 @@ TEST_F(InputLayerTest, EverythingButTheRightButtonPassesUnchangedAndOwnPointersA
     for (const Frame& frame : sent)
         mouse->frame(frame);
     const auto frames = collect(pointer, [&](const auto& f) { return f.size() >= sent.size(); });
-    EXPECT_EQ(normalised(frames), normalised(sent)) << describe(frames);
+    EXPECT_EQ(describe(frames), describe(sent));
     // The virtual pointer is a mouse to udev, but not one whose access counts.
     const auto nodes = InputAccess::pointerNodes();
     EXPECT_NE(std::find(nodes.begin(), nodes.end(), mouse->node()), nodes.end());
@@ -200,8 +187,7 @@ TEST_F(InputLayerTest, SwitchingOffMidPressLetsTheReleaseReachTheDesktop) {
     NodeReader desktop(mouse->node());
     ASSERT_TRUE(pointer.isOpen() && desktop.isOpen());
     mouse->button(BTN_RIGHT, true);
-    pumpFor(100ms);
-    EXPECT_TRUE(desktop.take().empty());
+    ASSERT_TRUE(pumpUntil([&] { return state() == GrabScrollManager::State::pending; }));
     // The menu switch: off.
     engine->isEnabled = false;
     engine->stop();
@@ -209,8 +195,6 @@ TEST_F(InputLayerTest, SwitchingOffMidPressLetsTheReleaseReachTheDesktop) {
     mouse->button(BTN_RIGHT, false);
     auto seen = collect(desktop, [](const auto& f) { return !f.empty(); });
     EXPECT_EQ(valuesOf(seen, EV_KEY, BTN_RIGHT), std::vector<int>{0}) << describe(seen);
-    collect(pointer, [&](const auto&) { return pointer.gone(); });
-    EXPECT_TRUE(pointer.gone());
 
     // Off, a press goes straight to the desktop. Switched on again while it
     // is held, the layer waits: the release must reach the desktop too.

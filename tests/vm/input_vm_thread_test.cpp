@@ -40,8 +40,7 @@ struct SideBySide {
     }
 
     FakeMouse layerMouse{"stream layer mouse", "stream/layer"};
-    FakeMouse plainMouse{"stream plain mouse", "stream/plain",
-                         MouseShape::without(&MouseShape::rightButton)};
+    FakeMouse plainMouse{"stream plain mouse", "stream/plain", MouseShape{.rightButton = false}};
     std::unique_ptr<ChildProcess> host;
     pid_t plain = -1;
     int layerOut = -1;
