@@ -116,18 +116,9 @@ NodeReader::~NodeReader() {
 
 std::vector<Frame> NodeReader::take() {
     std::vector<Frame> frames;
-    if (fd_ < 0)
-        return frames;
     input_event buffer[64];
-    for (;;) {
-        const ssize_t got = ::read(fd_, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == ENODEV)
-                gone_ = true;
-            break;
-        }
-        if (got == 0)
-            break;
+    ssize_t got = 0;
+    while ((got = ::read(fd_, buffer, sizeof buffer)) > 0)
         for (ssize_t i = 0; i < got / static_cast<ssize_t>(sizeof(input_event)); ++i) {
             const input_event& ev = buffer[i];
             if (ev.type == EV_SYN && ev.code == SYN_REPORT) {
@@ -137,7 +128,7 @@ std::vector<Frame> NodeReader::take() {
                 partial_.push_back(ev);
             }
         }
-    }
+    gone_ = gone_ || (got < 0 && errno == ENODEV);
     return frames;
 }
 
