@@ -20,26 +20,6 @@ namespace quillmere::vmtest {
 // Set by main(): the helper program that runs the layer in a process of its own.
 extern std::string hostProgram;
 
-// The status lines an input thread's layer gives ("taken" when it took a
-// mouse), kept on that thread while this lives.
-struct StatusLog {
-    explicit StatusLog(input::InputThread& thread) : thread(thread) {
-        listen(
-            [this](bool taken, const std::string& why) { said.push_back(taken ? "taken" : why); });
-    }
-    ~StatusLog() { listen({}); }
-    void listen(LinuxEventServices::StatusListener listener) {
-        thread.loop().runAndWait([&] { thread.services().setStatusListener(std::move(listener)); });
-    }
-    std::vector<std::string> lines() {
-        std::vector<std::string> copy;
-        thread.loop().runAndWait([&] { copy = said; });
-        return copy;
-    }
-    input::InputThread& thread;
-    std::vector<std::string> said;
-};
-
 class InputLayerTest : public ::testing::Test {
 public:
     void SetUp() override {

@@ -39,6 +39,26 @@ std::vector<std::string> libinputSettings(const std::string& node) {
     return settings;
 }
 
+// The status lines an input thread's layer gives ("taken" when it took a
+// mouse), kept on that thread while this lives.
+struct StatusLog {
+    explicit StatusLog(input::InputThread& thread) : thread(thread) {
+        listen(
+            [this](bool taken, const std::string& why) { said.push_back(taken ? "taken" : why); });
+    }
+    ~StatusLog() { listen({}); }
+    void listen(LinuxEventServices::StatusListener listener) {
+        thread.loop().runAndWait([&] { thread.services().setStatusListener(std::move(listener)); });
+    }
+    std::vector<std::string> lines() {
+        std::vector<std::string> copy;
+        thread.loop().runAndWait([&] { copy = said; });
+        return copy;
+    }
+    input::InputThread& thread;
+    std::vector<std::string> said;
+};
+
 class CitizenTest : public InputLayerTest {
 protected:
     // The package's rule, and a hwdb entry for the mice named "Fake ...Ball...".
