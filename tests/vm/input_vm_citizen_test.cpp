@@ -101,7 +101,8 @@ TEST_F(CitizenTest, AVirtualPointerKeepsItsMousesHwdbEntriesLibinputSettingsAndC
     EXPECT_FALSE(settings.empty());
     // The name line carries no identity of its own: both have the mouse's name.
     EXPECT_EQ(settings, libinputSettings(mouse->node()));
-    // Right pressed while left is held is no gesture there: both go out at once.
+    // Without a middle button, right pressed while left is held is no gesture:
+    // both go out at once, for libinput to make its middle click of.
     NodeReader reader(pointer);
     mouse->button(BTN_LEFT, true);
     mouse->button(BTN_RIGHT, true);
