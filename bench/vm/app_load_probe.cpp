@@ -85,8 +85,7 @@ int main(int argc, char** argv) {
         if (std::strncmp(argv[i], "--seconds=", 10) == 0)
             seconds = std::atof(argv[i] + 10);
     FakeMouse appMouse("Quillmere Load Mouse", "usb-load/input0");
-    FakeMouse plainMouse("Plain Load Mouse", "usb-plain/input0",
-                         MouseShape::without(&MouseShape::rightButton));
+    FakeMouse plainMouse("Plain Load Mouse", "usb-plain/input0", MouseShape{.rightButton = false});
     const pid_t plain = startPlainForwarder(plainMouse.node(), "plain-load/out");
     std::printf("mice\n");
     std::fflush(stdout);

@@ -249,10 +249,8 @@ int main(int argc, char** argv) {
     Forwarder& plain = forwarders[0];
     Forwarder& layer = forwarders[2];
     // The plain forwarders' mice have no right button: the layer never takes them.
-    FakeMouse plainMouse("bench plain mouse", "bench/plain",
-                         MouseShape::without(&MouseShape::rightButton));
-    FakeMouse epollMouse("bench epoll mouse", "bench/epoll",
-                         MouseShape::without(&MouseShape::rightButton));
+    FakeMouse plainMouse("bench plain mouse", "bench/plain", MouseShape{.rightButton = false});
+    FakeMouse epollMouse("bench epoll mouse", "bench/epoll", MouseShape{.rightButton = false});
     FakeMouse layerMouse("bench layer mouse", "bench/layer");
     plain.mouse = plainMouse.fd();
     forwarders[1].mouse = epollMouse.fd();

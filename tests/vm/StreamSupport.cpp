@@ -1,17 +1,12 @@
 #include "StreamSupport.h"
 
 #include <linux/input.h>
-#include <linux/uinput.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
 #include <sched.h>
 #include <stdexcept>
@@ -25,9 +20,6 @@ namespace quillmere::vmtest {
 namespace {
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void fail(const std::string& what) {
-    throw std::runtime_error(what + ": " + std::strerror(errno));
-}
 double millisSince(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
@@ -35,13 +27,6 @@ double millisSince(Clock::time_point from, Clock::time_point to) {
 // Reads numbered frames from one output until the writer is done and the
 // output has been quiet for a while.
 using Stamps = std::vector<std::atomic<Clock::rep>>;
-
-std::size_t writtenCount(const Stamps& writtenAt) {
-    std::size_t n = 0;
-    while (n < writtenAt.size() && writtenAt[n].load() != 0)
-        ++n;
-    return n;
-}
 
 void readNumbered(int output, long frames, const Stamps& writtenAt, Clock::time_point start,
                   const std::atomic<bool>& writerDone, StreamResult& result) {
@@ -98,7 +83,8 @@ void readNumbered(int output, long frames, const Stamps& writtenAt, Clock::time_
     }
     result.dropped = std::count(seen.begin(), seen.end(), false);
     // A stream that ended early sent fewer frames than it made room for.
-    result.dropped -= frames - static_cast<long>(writtenCount(writtenAt));
+    result.dropped -= std::count_if(writtenAt.begin(), writtenAt.end(),
+                                    [](const auto& at) { return at.load() == 0; });
 }
 } // namespace
 
@@ -111,9 +97,9 @@ pid_t startPlainForwarder(const std::string& sourceNode, const std::string& outp
     if (in < 0 || ioctl(in, EVIOCGRAB, 1) != 0)
         _exit(2);
     // Never destroyed: the forwarder runs until it is killed.
-    const int out = (new FakeMouse("plain forwarder output", outputPhys,
-                                   MouseShape::without(&MouseShape::rightButton)))
-                        ->fd();
+    const int out =
+        (new FakeMouse("plain forwarder output", outputPhys, MouseShape{.rightButton = false}))
+            ->fd();
     const int epoll = waitInEpoll ? epoll_create1(EPOLL_CLOEXEC) : -1;
     epoll_event watched{};
     watched.events = EPOLLIN;
@@ -195,7 +181,8 @@ std::vector<StreamResult> streamNumbered(const std::vector<Route>& routes, int h
                 for (long k = first; k < i; ++k)
                     writtenAt[static_cast<std::size_t>(k)] = at.time_since_epoch().count();
             if (write(routes[r].mouse, batch.data(), static_cast<size_t>(bytes)) != bytes)
-                fail("write to a fake mouse");
+                throw std::runtime_error(std::string("write to a fake mouse: ") +
+                                         std::strerror(errno));
             results[r].sent += i - first;
             ++results[r].writes;
         }

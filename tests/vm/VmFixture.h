@@ -38,16 +38,15 @@ public:
 
     // Runs f on the input thread and gives back its result.
     template <typename F> auto onInput(F f) {
-        if constexpr (std::is_void_v<decltype(f())>) {
-            input.loop().runAndWait(f);
-        } else {
-            decltype(f()) result{};
-            input.loop().runAndWait([&] { result = f(); });
-            return result;
-        }
+        decltype(f()) result{};
+        input.loop().runAndWait([&] { result = f(); });
+        return result;
     }
     GrabScrollManager::State state() {
         return onInput([&] { return engine->state(); });
+    }
+    bool gliding() {
+        return onInput([&] { return engine->isMomentumRunning(); });
     }
     std::vector<std::string> grabbedNodes() {
         return onInput([&] { return input.services().grabbedNodes(); });
@@ -84,12 +83,6 @@ public:
         if (frames.size() >= 2)
             frames.resize(frames.size() - 2);
         return frames;
-    }
-    // Everything that arrives within the given time.
-    std::vector<Frame> settle(NodeReader& reader,
-                              std::chrono::milliseconds time = std::chrono::milliseconds(150)) {
-        return collect(
-            reader, [](const std::vector<Frame>&) { return false; }, time);
     }
 
     MemorySettingsStore store;

@@ -1,12 +1,12 @@
 #include "VmSupport.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 
 #include <map>
+#include <tuple>
 
 #include <cerrno>
 #include <climits>
@@ -17,6 +17,7 @@
 #include <grp.h>
 #include <iterator>
 #include <linux/uinput.h>
+#include <numeric>
 #include <pwd.h>
 #include <sstream>
 #include <stdexcept>
@@ -38,33 +39,28 @@ FakeMouse::FakeMouse(const std::string& name, const std::string& phys, MouseShap
     : name_(name), phys_(phys) {
     libevdev* model = libevdev_new();
     libevdev_set_name(model, name.c_str());
-    libevdev_set_phys(model, phys.c_str());
     libevdev_set_id_bustype(model, BUS_USB);
     libevdev_set_id_vendor(model, 0x1d57);
     libevdev_set_id_product(model, 0xad17);
-    libevdev_set_id_version(model, 0x0111);
-    libevdev_enable_event_code(model, EV_KEY, BTN_LEFT, nullptr);
-    if (shape.middleButton)
-        libevdev_enable_event_code(model, EV_KEY, BTN_MIDDLE, nullptr);
-    if (shape.rightButton)
-        libevdev_enable_event_code(model, EV_KEY, BTN_RIGHT, nullptr);
-    if (shape.wheel)
-        libevdev_enable_event_code(model, EV_REL, REL_WHEEL, nullptr);
-    if (shape.wheel && shape.hiResWheel)
-        libevdev_enable_event_code(model, EV_REL, REL_WHEEL_HI_RES, nullptr);
-    if (shape.absolute) {
-        input_absinfo range{};
-        range.maximum = 32767;
-        libevdev_enable_event_code(model, EV_ABS, ABS_X, &range);
-        libevdev_enable_event_code(model, EV_ABS, ABS_Y, &range);
-    } else {
-        libevdev_enable_event_code(model, EV_REL, REL_X, nullptr);
-        libevdev_enable_event_code(model, EV_REL, REL_Y, nullptr);
-    }
-    if (shape.keys)
-        for (unsigned code = KEY_ESC; code <= KEY_SLASH; ++code)
-            libevdev_enable_event_code(model, EV_KEY, code, nullptr);
-    libevdev_enable_event_code(model, EV_MSC, MSC_SCAN, nullptr);
+    input_absinfo range{};
+    range.maximum = 32767;
+    const std::tuple<bool, unsigned, unsigned> codes[] = {
+        {true, EV_KEY, BTN_LEFT},
+        {shape.middleButton, EV_KEY, BTN_MIDDLE},
+        {shape.rightButton, EV_KEY, BTN_RIGHT},
+        {shape.wheel, EV_REL, REL_WHEEL},
+        {shape.wheel && shape.hiResWheel, EV_REL, REL_WHEEL_HI_RES},
+        {!shape.absolute, EV_REL, REL_X},
+        {!shape.absolute, EV_REL, REL_Y},
+        {shape.absolute, EV_ABS, ABS_X},
+        {shape.absolute, EV_ABS, ABS_Y},
+        {true, EV_MSC, MSC_SCAN},
+    };
+    for (auto [on, type, code] : codes)
+        if (on)
+            libevdev_enable_event_code(model, type, code, type == EV_ABS ? &range : nullptr);
+    for (unsigned code = KEY_ESC; shape.keys && code <= KEY_SLASH; ++code)
+        libevdev_enable_event_code(model, EV_KEY, code, nullptr);
     libevdev_enable_property(model, INPUT_PROP_POINTER);
     // libevdev leaves the phys out: it is set on the uinput node first.
     fd_ = ::open("/dev/uinput", O_RDWR | O_CLOEXEC);
@@ -74,8 +70,8 @@ FakeMouse::FakeMouse(const std::string& name, const std::string& phys, MouseShap
     libevdev_free(model);
     if (rc != 0)
         throw std::runtime_error("cannot create a fake mouse: " + std::string(strerror(-rc)));
-    const char* node = libevdev_uinput_get_devnode(device_);
-    node_ = node ? node : "";
+    if (const char* node = libevdev_uinput_get_devnode(device_))
+        node_ = node;
 }
 
 FakeMouse::~FakeMouse() {
@@ -120,18 +116,9 @@ NodeReader::~NodeReader() {
 
 std::vector<Frame> NodeReader::take() {
     std::vector<Frame> frames;
-    if (fd_ < 0)
-        return frames;
     input_event buffer[64];
-    for (;;) {
-        const ssize_t got = ::read(fd_, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == ENODEV)
-                gone_ = true;
-            break;
-        }
-        if (got == 0)
-            break;
+    ssize_t got = 0;
+    while ((got = ::read(fd_, buffer, sizeof buffer)) > 0)
         for (ssize_t i = 0; i < got / static_cast<ssize_t>(sizeof(input_event)); ++i) {
             const input_event& ev = buffer[i];
             if (ev.type == EV_SYN && ev.code == SYN_REPORT) {
@@ -141,7 +128,7 @@ std::vector<Frame> NodeReader::take() {
                 partial_.push_back(ev);
             }
         }
-    }
+    gone_ = gone_ || (got < 0 && errno == ENODEV);
     return frames;
 }
 
@@ -265,7 +252,7 @@ bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
         // Programs with Qt objects on this thread (QProcess and the like)
         // get their events delivered meanwhile.
         if (QCoreApplication::instance())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            QCoreApplication::processEvents();
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     return true;
@@ -305,10 +292,8 @@ std::vector<int> valuesOf(const std::vector<Frame>& frames, std::uint16_t type,
 }
 
 long sumOf(const std::vector<Frame>& frames, std::uint16_t type, std::uint16_t code) {
-    long sum = 0;
-    for (int value : valuesOf(frames, type, code))
-        sum += value;
-    return sum;
+    const std::vector<int> values = valuesOf(frames, type, code);
+    return std::accumulate(values.begin(), values.end(), 0L);
 }
 
 std::vector<int> buttonsLeftDown(const std::vector<Frame>& frames) {

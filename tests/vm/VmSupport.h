@@ -32,11 +32,6 @@ struct MouseShape {
     bool rightButton = true;
     bool middleButton = true;
 
-    static MouseShape without(bool MouseShape::*part) {
-        MouseShape shape;
-        shape.*part = false;
-        return shape;
-    }
     static MouseShape with(bool MouseShape::*part) {
         MouseShape shape;
         shape.*part = true;

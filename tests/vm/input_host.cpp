@@ -1,10 +1,8 @@
 // The input layer and the engine in a process shaped like the app's: a Qt
 // main (interface) thread, and the input thread that does the work, with
 // the shipped settings, until killed. The stand-in for the app in the tests
-// that block or kill it and in the latency benchmark. Lines on standard
-// input act on it:
-//   block N   the main thread sleeps N milliseconds
-//   fail      the input thread's work throws
+// that block it and in the latency benchmark. A line "block N" on standard
+// input makes the main thread sleep N milliseconds.
 #include "engine/GrabScrollManager.h"
 #include "engine/MemorySettingsStore.h"
 #include "engine/ScrollConfig.h"
@@ -16,7 +14,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <stdexcept>
 #include <thread>
 #include <unistd.h>
 
@@ -42,11 +39,8 @@ int main(int argc, char** argv) {
             control.setEnabled(false);
             return;
         }
-        int ms = 0;
-        if (std::sscanf(line, "block %d", &ms) == 1)
+        if (int ms = 0; std::sscanf(line, "block %d", &ms) == 1)
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        else if (std::string(line).rfind("fail", 0) == 0)
-            input.loop().post([] { throw std::runtime_error("told to fail"); });
     });
     const int result = QCoreApplication::exec();
     engine.stop();

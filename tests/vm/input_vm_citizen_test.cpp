@@ -1,19 +1,15 @@
 // The input layer as a citizen of the input stack: a virtual pointer keeps
 // its mouse's identity and wheel, the right devices are taken, the gesture
 // button follows handedness, and the session's state is followed.
-#include "Libinput.h"
 #include "VmFixture.h"
 
 #include <QString>
 
 #include <algorithm>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <numeric>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace quillmere::vmtest {
 namespace {
@@ -23,6 +19,45 @@ using namespace std::chrono_literals;
 std::string properties(const std::string& node) {
     return outputOf({"udevadm", "info", "--query=property", QString::fromStdString(node)});
 }
+
+// The settings libinput gives the device at this node ("Accel profiles: ...",
+// "Middle emulation: ..." and the like), from `libinput list-devices`.
+std::vector<std::string> libinputSettings(const std::string& node) {
+    std::vector<std::string> settings;
+    bool inDevice = false;
+    for (const QString& line :
+         QString::fromStdString(outputOf({"libinput", "list-devices"})).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("Device:")))
+            inDevice = false;
+        // Identity lines differ between a mouse and its virtual pointer.
+        if (line.startsWith(QLatin1String("Kernel:")))
+            inDevice = line.contains(QString::fromStdString(node));
+        else if (inDevice && !line.startsWith(QLatin1String("Group:")) &&
+                 !line.startsWith(QLatin1String("Id:")) && !line.trimmed().isEmpty())
+            settings.push_back(line.simplified().toStdString());
+    }
+    return settings;
+}
+
+// The status lines an input thread's layer gives ("taken" when it took a
+// mouse), kept on that thread while this lives.
+struct StatusLog {
+    explicit StatusLog(input::InputThread& thread) : thread(thread) {
+        listen(
+            [this](bool taken, const std::string& why) { said.push_back(taken ? "taken" : why); });
+    }
+    ~StatusLog() { listen({}); }
+    void listen(LinuxEventServices::StatusListener listener) {
+        thread.loop().runAndWait([&] { thread.services().setStatusListener(std::move(listener)); });
+    }
+    std::vector<std::string> lines() {
+        std::vector<std::string> copy;
+        thread.loop().runAndWait([&] { copy = said; });
+        return copy;
+    }
+    input::InputThread& thread;
+    std::vector<std::string> said;
+};
 
 class CitizenTest : public InputLayerTest {
 protected:
@@ -40,17 +75,18 @@ protected:
         std::system("systemd-hwdb update && udevadm control --reload");
     }
     // Drags the mouse down with its gesture button, then lets go.
-    static void drag(FakeMouse& mouse, std::uint16_t button, int steps = 10) {
+    static void drag(FakeMouse& mouse, std::uint16_t button) {
         mouse.button(button, true);
-        for (int i = 0; i < steps; ++i)
+        for (int i = 0; i < 10; ++i)
             mouse.move(0, 4);
         mouse.button(button, false);
     }
 };
 
-TEST_F(CitizenTest, AVirtualPointerKeepsItsMousesHwdbEntriesAndLibinputSettings) {
+TEST_F(CitizenTest, AVirtualPointerKeepsItsMousesHwdbEntriesLibinputSettingsAndChords) {
     engine->start();
-    auto mouse = plug("Ball");
+    // Two buttons: libinput makes a middle click of left and right together.
+    auto mouse = plug("Ball", MouseShape{.middleButton = false});
     const std::string pointer = waitForPointer(*mouse);
     ASSERT_FALSE(pointer.empty());
     ASSERT_EQ(std::system("udevadm settle -t 10"), 0);
@@ -63,125 +99,102 @@ TEST_F(CitizenTest, AVirtualPointerKeepsItsMousesHwdbEntriesAndLibinputSettings)
     }
     const auto settings = libinputSettings(pointer);
     EXPECT_FALSE(settings.empty());
-    auto sourceSettings = libinputSettings(mouse->node());
     // The name line carries no identity of its own: both have the mouse's name.
-    EXPECT_EQ(settings, sourceSettings);
+    EXPECT_EQ(settings, libinputSettings(mouse->node()));
+    // Without a middle button, right pressed while left is held is no gesture:
+    // both go out at once, for libinput to make its middle click of.
+    NodeReader reader(pointer);
+    mouse->button(BTN_LEFT, true);
+    mouse->button(BTN_RIGHT, true);
+    const auto frames =
+        collect(reader, [](const auto& f) { return !valuesOf(f, EV_KEY, BTN_RIGHT).empty(); });
+    EXPECT_EQ(valuesOf(frames, EV_KEY, BTN_RIGHT), std::vector<int>{1}) << describe(frames);
 }
 
+// libinput counts a hi-res wheel's hi-res values only: each step of a wheel
+// without them comes with its 120, before and after a drag, and the drag
+// scrolls the same whether or not the wheel turned first.
 TEST_F(CitizenTest, AWheelWithoutHiResScrollsOneNotchPerStepBeforeAndAfterADrag) {
     store.setObject("scrollSpeed", 1.0);
     engine->start();
-    // The drag's own scrolling, whether or not the wheel turned first.
-    std::vector<int> dragV120[2];
+    long dragged[2] = {0, 0};
     for (int wheelFirst = 0; wheelFirst < 2; ++wheelFirst) {
-        auto mouse = plug(wheelFirst ? "notch-first" : "drag-first",
-                          MouseShape::without(&MouseShape::hiResWheel));
-        const std::string pointer = waitForPointer(*mouse);
-        ASSERT_FALSE(pointer.empty());
-        LibinputEvents libinput(pointer);
-        ASSERT_TRUE(libinput.started()) << libinput.output();
-        // Down the wheel (positive at libinput), up the drag (negative).
-        if (wheelFirst)
+        auto mouse =
+            plug(wheelFirst ? "notch-first" : "drag-first", MouseShape{.hiResWheel = false});
+        NodeReader pointer(waitForPointer(*mouse));
+        ASSERT_TRUE(pointer.isOpen());
+        std::vector<Frame> notches;
+        const auto notch = [&] {
             mouse->frame({makeEvent(EV_REL, REL_WHEEL, -1)});
+            const auto frames = drain(*mouse, pointer);
+            notches.insert(notches.end(), frames.begin(), frames.end());
+        };
+        if (wheelFirst)
+            notch();
         drag(*mouse, BTN_RIGHT);
-        mouse->frame({makeEvent(EV_REL, REL_WHEEL, -1)});
-        mouse->frame({makeEvent(EV_REL, REL_WHEEL, -1)});
-        pumpUntil([&] {
-            const auto& v = libinput.log().verticalV120;
-            return std::count(v.begin(), v.end(), 120) >= 2 + wheelFirst;
-        });
-        const LibinputLog log = libinput.log();
-        std::vector<int> notches;
-        for (int v : log.verticalV120)
-            (v > 0 ? notches : dragV120[wheelFirst]).push_back(v);
-        EXPECT_EQ(notches, std::vector<int>(2 + wheelFirst, 120)) << libinput.output();
+        dragged[wheelFirst] = sumOf(drain(*mouse, pointer), EV_REL, REL_WHEEL_HI_RES);
+        notch();
+        notch();
+        EXPECT_EQ(valuesOf(notches, EV_REL, REL_WHEEL_HI_RES),
+                  std::vector<int>(2 + wheelFirst, -120))
+            << describe(notches);
     }
-    const auto sum = [](const std::vector<int>& v) {
-        return std::accumulate(v.begin(), v.end(), 0);
-    };
-    EXPECT_LT(sum(dragV120[0]), 0);
-    EXPECT_EQ(sum(dragV120[0]), sum(dragV120[1]));
+    EXPECT_GT(dragged[0], 0);
+    EXPECT_EQ(dragged[0], dragged[1]);
 }
 
 TEST_F(CitizenTest, KeyboardsOtherProgramsDevicesAndAbsolutePointersAreLeftAlone) {
-    std::vector<std::string> said; // on the input thread
-    struct Listening {
-        InputLayerTest& test;
-        std::vector<std::string>& said;
-        Listening(InputLayerTest& t, std::vector<std::string>& s) : test(t), said(s) {
-            listen(
-                [&](bool taken, const std::string& why) { said.push_back(taken ? "taken" : why); });
-        }
-        ~Listening() { listen({}); } // before `said` goes
-        void listen(LinuxEventServices::StatusListener listener) {
-            test.onInput([&] { test.input.services().setStatusListener(std::move(listener)); });
-        }
-    } listening(*this, said);
+    StatusLog status(input);
     store.setBool("grabVirtualDevices", false);
-    auto tablet = plug("tablet", MouseShape::with(&MouseShape::absolute));
+    auto tablet = plug("tablet", MouseShape{.absolute = true});
     auto virtualMouse = plug("virtual");
     std::system("udevadm settle -t 10");
     engine->start();
     // Nothing to take: one status that says why, once.
-    ASSERT_TRUE(pumpUntil([&] { return onInput([&] { return !said.empty(); }); }));
-    const std::vector<std::string> status = onInput([&] { return said; });
-    ASSERT_EQ(status.size(), 1u);
-    EXPECT_NE(status[0].find(tablet->node() + " ("), std::string::npos) << status[0];
-    EXPECT_NE(status[0].find("moves absolutely"), std::string::npos) << status[0];
-    EXPECT_NE(status[0].find("another program's virtual device"), std::string::npos);
+    ASSERT_TRUE(pumpUntil([&] { return !status.lines().empty(); }));
+    const std::vector<std::string> said = status.lines();
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_NE(said[0].find(tablet->node() + " ("), std::string::npos) << said[0];
+    EXPECT_NE(said[0].find("moves absolutely"), std::string::npos) << said[0];
+    EXPECT_NE(said[0].find("another program's virtual device"), std::string::npos);
     engine->stop();
 
-    // Taking virtual devices: the fake mouse is taken; the node that is a
-    // keyboard too is not, nor the mouse that scrolls with its middle button
-    // held for want of a wheel, however they are found.
+    // Taking virtual devices: the fake mouse is taken, never its own virtual
+    // pointer; the node that is a keyboard too is not, nor the mouse that
+    // scrolls with its middle button held for want of a wheel, however they
+    // are found.
     store.setBool("grabVirtualDevices", true);
-    auto combined = plug("combined", MouseShape::with(&MouseShape::keys));
-    auto wheelless = plug("wheelless", MouseShape::without(&MouseShape::wheel));
+    auto combined = plug("combined", MouseShape{.keys = true});
+    auto wheelless = plug("wheelless", MouseShape{.wheel = false});
     std::system("udevadm settle -t 10");
     engine->start();
     ASSERT_FALSE(waitForPointer(*virtualMouse).empty());
-    auto late = plug("late-combined", MouseShape::with(&MouseShape::keys));
-    pumpFor(500ms);
-    const auto grabbed = grabbedNodes();
-    EXPECT_EQ(grabbed, std::vector<std::string>{virtualMouse->node()});
-    EXPECT_EQ(onInput([&] { return said.back(); }), "taken");
+    auto late = plug("late-combined", MouseShape{.keys = true});
+    pumpFor(500ms); // udev announces the virtual pointer and the late mouse meanwhile
+    EXPECT_EQ(grabbedNodes(), std::vector<std::string>{virtualMouse->node()});
+    EXPECT_EQ(status.lines().back(), "taken");
 }
 
 // A mouse the layer cannot re-create (uinput refuses the device) is given
 // back to the desktop and named in the status, not counted as taken.
 TEST_F(InputLayerTest, AMouseWithoutAVirtualPointerIsGivenBackAndNamedInTheStatus) {
     input::InputThread broken("/dev/null"); // opens for writing, makes no device
-    std::vector<std::string> said;          // on broken's thread
-    broken.loop().runAndWait([&] {
-        broken.services().setStatusListener(
-            [&](bool taken, const std::string& why) { said.push_back(taken ? "taken" : why); });
-    });
+    StatusLog status(broken);
     auto brokenEngine =
         std::make_unique<GrabScrollManager>(broken.services(), broken.timers(), &broken.loop());
     brokenEngine->start();
     auto mouse = plug();
-    const auto saidNow = [&] {
-        std::vector<std::string> copy;
-        broken.loop().runAndWait([&] { copy = said; });
-        return copy;
-    };
+    const std::string expected = mouse->node() + " has no virtual pointer (";
     ASSERT_TRUE(pumpUntil([&] {
-        const auto status = saidNow();
-        return !status.empty() && status.back().find(mouse->node()) != std::string::npos;
-    })) << (saidNow().empty() ? "" : saidNow().back());
-    const std::vector<std::string> status = saidNow();
-    EXPECT_NE(status.back().find(mouse->node() + " has no virtual pointer ("), std::string::npos);
-    EXPECT_EQ(std::count(status.begin(), status.end(), "taken"), 0);
-    // Released: another reader may take the node.
-    const int fd = ::open(mouse->node().c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(::ioctl(fd, EVIOCGRAB, 1), 0);
-    ::close(fd);
+        const auto said = status.lines();
+        return !said.empty() && said.back().find(mouse->node()) != std::string::npos;
+    }));
+    const std::vector<std::string> said = status.lines();
+    EXPECT_NE(said.back().find(expected), std::string::npos) << said.back();
+    EXPECT_EQ(std::count(said.begin(), said.end(), "taken"), 0);
+    EXPECT_TRUE(NodeReader(mouse->node()).canGrab()) << "not released";
     brokenEngine->stop();
-    broken.loop().runAndWait([&] {
-        broken.services().setStatusListener({});
-        brokenEngine.reset(); // its timers belong to that thread
-    });
+    broken.loop().runAndWait([&] { brokenEngine.reset(); }); // its timers belong there
 }
 
 TEST_F(CitizenTest, TheGestureButtonFollowsHandednessAndTheSettings) {
@@ -211,7 +224,7 @@ TEST_F(CitizenTest, TheGestureButtonFollowsHandednessAndTheSettings) {
         if (c.thisMouseOnly) // 0x1d57:0xad17, the fake mice's ids
             handedness = {.leftHanded = !c.leftHanded,
                           .perDevice = {{"7511:44311:" + mouse->name(), c.leftHanded}}};
-        onInput([&] { input.services().setHandedness(handedness); });
+        input.loop().runAndWait([&] { input.services().setHandedness(handedness); });
         mouse->move(1, 0); // the next frame picks the change up
         drag(*mouse, c.gesture);
         auto frames = drain(*mouse, pointer);
@@ -227,32 +240,29 @@ TEST_F(CitizenTest, TheGestureButtonFollowsHandednessAndTheSettings) {
     }
 }
 
-TEST_F(CitizenTest, AnInactiveSessionGivesEveryMouseBackAndAnActiveOneTakesThemAgain) {
+// An inactive session gives the mouse back at once, a button held or not; an
+// active one takes it again, and also when its descriptor was taken away (as
+// logind revokes them) while the node stayed.
+TEST_F(CitizenTest, AnInactiveSessionGivesTheMouseBackAndAnActiveOneTakesItAgainRevokedOrNot) {
     engine->start();
-    auto a = plug("a");
-    auto b = plug("b");
-    ASSERT_FALSE(waitForPointer(*a).empty());
-    ASSERT_FALSE(waitForPointer(*b).empty());
+    auto mouse = plug();
+    ASSERT_FALSE(waitForPointer(*mouse).empty());
+    const auto setActive = [&](bool active) {
+        input.loop().runAndWait([&] { input.services().setSessionActive(active); });
+    };
     {
-        NodeReader readerA(a->node());
-        NodeReader readerB(b->node());
-        a->button(BTN_LEFT, true); // held through the switch
-        onInput([&] { input.services().setSessionActive(false); });
+        NodeReader desktop(mouse->node());
+        mouse->button(BTN_LEFT, true); // held through the switch
+        setActive(false);
         ASSERT_TRUE(pumpUntil([&] {
-            return readerA.canGrab() && readerB.canGrab() &&
-                   nodeWithPhys("quillmere/" + a->phys()).empty() &&
-                   nodeWithPhys("quillmere/" + b->phys()).empty();
+            return desktop.canGrab() && nodeWithPhys("quillmere/" + mouse->phys()).empty();
         }));
-        a->button(BTN_LEFT, false);
-    } // the readers close: the only descriptors left on the nodes are the layer's
+        mouse->button(BTN_LEFT, false);
+    } // the reader closes: the only descriptor left on the node is the layer's
+    setActive(true);
+    ASSERT_FALSE(waitForPointer(*mouse).empty());
 
-    onInput([&] { input.services().setSessionActive(true); });
-    EXPECT_FALSE(waitForPointer(*a).empty());
-    EXPECT_FALSE(waitForPointer(*b).empty());
-
-    // A descriptor taken away while the node stays (as logind revokes
-    // them) is a mouse to take again once the session is active again.
-    const std::string target = std::filesystem::canonical(a->node()).string();
+    const std::string target = std::filesystem::canonical(mouse->node()).string();
     int revoked = -1;
     for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
         std::error_code error;
@@ -261,88 +271,11 @@ TEST_F(CitizenTest, AnInactiveSessionGivesEveryMouseBackAndAnActiveOneTakesThemA
     }
     ASSERT_GE(revoked, 0) << "no descriptor of the layer's on " << target;
     ASSERT_EQ(ioctl(revoked, EVIOCREVOKE, nullptr), 0);
-    a->move(1, 1); // reading it now fails
-    ASSERT_TRUE(pumpUntil([&] { return !grabbed(*a); }));
-    onInput([&] { input.services().setSessionActive(false); });
-    onInput([&] { input.services().setSessionActive(true); });
-    EXPECT_FALSE(waitForPointer(*a).empty()) << "the revoked mouse was forgotten";
-}
-
-// libinput as the consumer of a virtual pointer, the way a desktop sees it.
-TEST_F(InputLayerTest, LibinputSeesSmoothWheelScrollingAndOneRightClick) {
-    store.setBool("momentumScroll", true); // the shipped settings
-    engine->start();
-    auto mouse = plug();
-    const std::string pointerNode = waitForPointer(*mouse);
-    ASSERT_FALSE(pointerNode.empty());
-    NodeReader pointer(pointerNode);
-    LibinputEvents libinput(pointerNode);
-    ASSERT_TRUE(libinput.started()) << libinput.output();
-
-    // A drag down: with the shipped settings the content follows the hand,
-    // it scrolls up, and a glide follows the release.
-    // What the virtual pointer carries is read all along, so that no
-    // reader queue overflows.
-    std::vector<Frame> written;
-    const auto keep = [&](const std::vector<Frame>& more) {
-        written.insert(written.end(), more.begin(), more.end());
-    };
-    const auto gliding = [&] { return onInput([&] { return engine->isMomentumRunning(); }); };
-    mouse->button(BTN_RIGHT, true);
-    for (int i = 0; i < 10; ++i) {
-        mouse->move(0, 4);
-        keep(settle(pointer, 8ms));
-    }
-    mouse->button(BTN_RIGHT, false);
-    keep(collect(pointer, [&](const auto&) { return gliding(); }));
-    keep(collect(
-        pointer, [&](const auto&) { return !gliding(); }, 15s));
-    // Then a short click.
-    mouse->button(BTN_RIGHT, true);
-    mouse->button(BTN_RIGHT, false);
-    keep(settle(pointer, 1000ms));
-    const LibinputLog log = libinput.log();
-    const long hiRes = sumOf(written, EV_REL, REL_WHEEL_HI_RES);
-    const long v120 = std::accumulate(log.verticalV120.begin(), log.verticalV120.end(), 0L);
-    // libinput counts downward scrolling as positive: an upward scroll of
-    // hiRes units is -hiRes there, delivered in many small steps.
-    EXPECT_GT(hiRes, 0);
-    EXPECT_EQ(v120, -hiRes);
-    EXPECT_GE(log.verticalV120.size(), 20u) << "not a smooth series";
-    for (int value : log.verticalV120)
-        EXPECT_LT(value, 0) << "a scroll against the drag";
-    EXPECT_TRUE(log.horizontalV120.empty());
-    EXPECT_EQ(log.rightPressed, 1) << libinput.output();
-    EXPECT_EQ(log.rightReleased, 1);
-    EXPECT_TRUE(log.clickAfterScrolls);
-}
-
-// On a mouse without a middle button libinput makes a middle click of left
-// and right pressed together; through the layer too, whichever comes first.
-TEST_F(InputLayerTest, LibinputMakesAMiddleClickOfLeftAndRightTogether) {
-    engine->start();
-    auto mouse = plug("two-buttons", MouseShape::without(&MouseShape::middleButton));
-    const std::string pointerNode = waitForPointer(*mouse);
-    ASSERT_FALSE(pointerNode.empty());
-    LibinputEvents libinput(pointerNode);
-    ASSERT_TRUE(libinput.started()) << libinput.output();
-    for (const auto& [first, second] :
-         {std::pair{BTN_RIGHT, BTN_LEFT}, std::pair{BTN_LEFT, BTN_RIGHT}}) {
-        mouse->button(first, true);
-        mouse->button(second, true);
-        mouse->button(second, false);
-        mouse->button(first, false);
-    }
-    const auto said = [&](const char* what) {
-        const std::string text = libinput.output();
-        long n = 0;
-        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-            ++n;
-        return n;
-    };
-    ASSERT_TRUE(pumpUntil([&] { return said("BTN_MIDDLE") >= 4; })) << libinput.output();
-    EXPECT_EQ(said("BTN_MIDDLE (274) pressed"), 2) << libinput.output();
-    EXPECT_EQ(said("BTN_LEFT") + said("BTN_RIGHT"), 0) << libinput.output();
+    mouse->move(1, 1); // reading it now fails
+    ASSERT_TRUE(pumpUntil([&] { return !grabbed(*mouse); }));
+    setActive(false);
+    setActive(true);
+    EXPECT_FALSE(waitForPointer(*mouse).empty()) << "the revoked mouse was forgotten";
 }
 
 } // namespace

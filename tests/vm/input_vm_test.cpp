@@ -1,17 +1,15 @@
 // The input layer on a real kernel: what a grabbed mouse's virtual pointer
-// carries besides drags, which devices it takes, qemu's USB mouse; and mice
-// that vanish, a process that is killed, a tap switched off mid-press: no
-// button may stay down anywhere and the mouse must reach the desktop.
+// carries besides drags, qemu's USB mouse; and mice that vanish or a tap
+// switched off mid-press: no button may stay down anywhere and the mouse
+// must reach the desktop.
 #include "VmFixture.h"
 #include "platform/InputAccess.h"
 
 #include <atomic>
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <thread>
-#include <unistd.h>
 
 namespace quillmere::vmtest {
 namespace {
@@ -25,23 +23,11 @@ input_event rel(std::uint16_t code, int value) {
     return makeEvent(EV_REL, code, value);
 }
 
-// Frames with their events sorted: within a frame order means nothing.
-std::vector<std::vector<std::pair<int, int>>> normalised(const std::vector<Frame>& frames) {
-    std::vector<std::vector<std::pair<int, int>>> result;
-    for (const Frame& frame : frames) {
-        std::vector<std::pair<int, int>> events;
-        for (const input_event& ev : frame)
-            events.emplace_back(ev.type << 16 | ev.code, ev.value);
-        std::sort(events.begin(), events.end());
-        result.push_back(events);
-    }
-    return result;
-}
-
-TEST_F(InputLayerTest, EverythingButTheRightButtonPassesUnchangedAndInOrder) {
+TEST_F(InputLayerTest, EverythingButTheRightButtonPassesUnchangedAndOwnPointersAreNoMice) {
     auto mouse = plug();
     engine->start(); // the mouse was there first: found by the scan, not by hot-plug
-    NodeReader pointer(waitForPointer(*mouse));
+    const std::string pointerNode = waitForPointer(*mouse);
+    NodeReader pointer(pointerNode);
     ASSERT_TRUE(pointer.isOpen());
     const std::vector<Frame> sent = {
         {makeEvent(EV_MSC, MSC_SCAN, 0x90001), key(BTN_LEFT, 1)},
@@ -54,7 +40,12 @@ TEST_F(InputLayerTest, EverythingButTheRightButtonPassesUnchangedAndInOrder) {
     for (const Frame& frame : sent)
         mouse->frame(frame);
     const auto frames = collect(pointer, [&](const auto& f) { return f.size() >= sent.size(); });
-    EXPECT_EQ(normalised(frames), normalised(sent)) << describe(frames);
+    EXPECT_EQ(describe(frames), describe(sent));
+    // The virtual pointer is a mouse to udev, but not one whose access counts.
+    const auto nodes = InputAccess::pointerNodes();
+    EXPECT_NE(std::find(nodes.begin(), nodes.end(), mouse->node()), nodes.end());
+    EXPECT_EQ(std::find(nodes.begin(), nodes.end(), pointerNode), nodes.end());
+    EXPECT_TRUE(InputAccess::isTrusted());
 }
 
 TEST_F(InputLayerTest, DroppedEventsAreResyncedSoAButtonChangeLostInTheDropStillCounts) {
@@ -93,22 +84,6 @@ TEST_F(InputLayerTest, DroppedEventsAreResyncedSoAButtonChangeLostInTheDropStill
             << "the click held back across the drop was not given back";
         EXPECT_TRUE(pumpUntil([&] { return state() == GrabScrollManager::State::idle; }));
     }
-}
-
-TEST_F(InputLayerTest, OwnVirtualPointersAreNeverTakenNorCountedAsMice) {
-    engine->start();
-    auto mouse = plug();
-    const std::string pointerNode = waitForPointer(*mouse);
-    ASSERT_FALSE(pointerNode.empty());
-    // udev announces the virtual pointer as a mouse too; give that time.
-    pumpFor(500ms);
-    EXPECT_EQ(grabbedNodes(), std::vector<std::string>{mouse->node()});
-    EXPECT_EQ(onInput([&] { return input.services().virtualNodes(); }),
-              std::vector<std::string>{pointerNode});
-    const auto nodes = InputAccess::pointerNodes();
-    EXPECT_NE(std::find(nodes.begin(), nodes.end(), mouse->node()), nodes.end());
-    EXPECT_EQ(std::find(nodes.begin(), nodes.end(), pointerNode), nodes.end());
-    EXPECT_TRUE(InputAccess::isTrusted());
 }
 
 // The default path on a mouse the kernel's own HID driver serves: qemu's
@@ -153,12 +128,9 @@ TEST_F(InputLayerTest, UsbMouseIsTakenByDefaultItsDragsScrollAndItsClicksClick) 
     EXPECT_EQ(valuesOf(frames, EV_KEY, BTN_RIGHT), (std::vector<int>{1, 0})) << describe(frames);
 }
 
-// --- Mice that vanish, processes that end
-
 // A mouse unplugged in the middle of a click (with another button held), a
 // drag or a glide: the virtual pointer releases what it held and goes, the
-// layer lets go of the mouse, and the same mouse plugged in again is taken
-// and works.
+// layer lets go of the mouse, and the same mouse plugged in again is taken.
 TEST_F(InputLayerTest, UnpluggedMidClickDragOrGlideLeavesNothingHeldAndReplugWorks) {
     store.setBool("momentumScroll", true);
     engine->start();
@@ -188,35 +160,23 @@ TEST_F(InputLayerTest, UnpluggedMidClickDragOrGlideLeavesNothingHeldAndReplugWor
              for (int i = 0; i < 10; ++i)
                  mouse.move(0, 10);
              mouse.button(BTN_RIGHT, false);
-             EXPECT_TRUE(
-                 pumpUntil([&] { return onInput([&] { return engine->isMomentumRunning(); }); }));
+             EXPECT_TRUE(pumpUntil([&] { return gliding(); }));
          }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.when);
-        auto mouse = plug();
-        const std::string phys = mouse->phys();
+        auto mouse = plug(); // the same mouse each time: after the first, plugged in again
         NodeReader pointer(waitForPointer(*mouse));
-        ASSERT_TRUE(pointer.isOpen());
+        ASSERT_TRUE(pointer.isOpen()) << "the mouse was not taken over";
         c.before(*mouse, pointer);
         mouse->unplug();
         const auto frames = collect(pointer, [&](const auto&) { return pointer.gone(); });
         EXPECT_TRUE(pointer.gone()) << "the virtual pointer outlived its mouse";
-        EXPECT_TRUE(nodeWithPhys("quillmere/" + phys).empty());
         EXPECT_TRUE(grabbedNodes().empty());
         EXPECT_TRUE(buttonsLeftDown(frames).empty()) << describe(frames);
         // A glide runs out by itself, to nowhere; the gesture ended with the mouse.
-        EXPECT_TRUE(pumpUntil([&] { return !onInput([&] { return engine->isMomentumRunning(); }); },
-                              10000ms));
+        EXPECT_TRUE(pumpUntil([&] { return !gliding(); }, 10000ms));
         EXPECT_EQ(state(), GrabScrollManager::State::idle);
-
-        auto again = plug();
-        NodeReader again_pointer(waitForPointer(*again));
-        ASSERT_TRUE(again_pointer.isOpen()) << "the re-plugged mouse was not taken over";
-        again->button(BTN_RIGHT, true);
-        again->button(BTN_RIGHT, false);
-        EXPECT_EQ(valuesOf(drain(*again, again_pointer), EV_KEY, BTN_RIGHT),
-                  (std::vector<int>{1, 0}));
     }
 }
 
@@ -227,8 +187,7 @@ TEST_F(InputLayerTest, SwitchingOffMidPressLetsTheReleaseReachTheDesktop) {
     NodeReader desktop(mouse->node());
     ASSERT_TRUE(pointer.isOpen() && desktop.isOpen());
     mouse->button(BTN_RIGHT, true);
-    pumpFor(100ms);
-    EXPECT_TRUE(desktop.take().empty());
+    ASSERT_TRUE(pumpUntil([&] { return state() == GrabScrollManager::State::pending; }));
     // The menu switch: off.
     engine->isEnabled = false;
     engine->stop();
@@ -236,8 +195,6 @@ TEST_F(InputLayerTest, SwitchingOffMidPressLetsTheReleaseReachTheDesktop) {
     mouse->button(BTN_RIGHT, false);
     auto seen = collect(desktop, [](const auto& f) { return !f.empty(); });
     EXPECT_EQ(valuesOf(seen, EV_KEY, BTN_RIGHT), std::vector<int>{0}) << describe(seen);
-    collect(pointer, [&](const auto&) { return pointer.gone(); });
-    EXPECT_TRUE(pointer.gone());
 
     // Off, a press goes straight to the desktop. Switched on again while it
     // is held, the layer waits: the release must reach the desktop too.
@@ -251,55 +208,6 @@ TEST_F(InputLayerTest, SwitchingOffMidPressLetsTheReleaseReachTheDesktop) {
     EXPECT_TRUE(pumpUntil([&] { return grabbed(*mouse); }));
     seen = desktop.take();
     EXPECT_EQ(valuesOf(seen, EV_KEY, BTN_LEFT), (std::vector<int>{1, 0})) << describe(seen);
-}
-
-// The process running the layer ends in the middle of a drag, killed or
-// because its input thread failed: the mouse is back with the desktop at
-// once, and nothing is left held.
-TEST_F(InputLayerTest, AProcessEndingMidDragGivesTheMouseBackAtOnce) {
-    ASSERT_FALSE(hostProgram.empty()) << "main() was not told where the helper program is";
-    struct Case {
-        const char* how;
-        std::function<void(ChildProcess&)> end;
-        int exit; // as waitForExit() gives it
-    };
-    const Case cases[] = {
-        {"kill -9", [](ChildProcess& host) { ::kill(host.pid(), SIGKILL); }, 128 + SIGKILL},
-        {"input thread failure", [](ChildProcess& host) { host.send("fail"); }, EXIT_FAILURE},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.how);
-        auto mouse = plug(c.how[0] == 'k' ? "killed" : "failed");
-        NodeReader desktop(mouse->node());
-        ChildProcess host("input-host", {QString::fromStdString(hostProgram)});
-        NodeReader pointer(waitForNode("quillmere/" + mouse->phys()));
-        ASSERT_TRUE(pointer.isOpen()) << "the helper did not take the mouse over\n" << host.log();
-        EXPECT_FALSE(desktop.canGrab()) << "the helper holds no grab";
-
-        mouse->button(BTN_RIGHT, true);
-        for (int i = 0; i < 6; ++i)
-            mouse->move(0, 3);
-        // The drag is under way once scrolling comes out of the virtual pointer.
-        ASSERT_NE(sumOf(collect(pointer,
-                                [](const auto& f) { return sumOf(f, EV_REL, REL_WHEEL_HI_RES); }),
-                        EV_REL, REL_WHEEL_HI_RES),
-                  0);
-        desktop.take();
-
-        c.end(host);
-        EXPECT_EQ(host.waitForExit(10s), c.exit) << host.log();
-        // At once: no waiting, no retry.
-        EXPECT_TRUE(desktop.canGrab()) << "the grab outlived the process";
-        mouse->move(7, 0);
-        std::vector<Frame> seen;
-        pumpUntil([&] { return !(seen = desktop.take()).empty(); }, 1s);
-        EXPECT_EQ(valuesOf(seen, EV_REL, REL_X), std::vector<int>{7}) << describe(seen);
-        // The virtual pointer went with the process: the desktop drops the
-        // device and every button it held (no reader sees more of it).
-        collect(pointer, [&](const auto&) { return pointer.gone(); });
-        EXPECT_TRUE(pointer.gone());
-        EXPECT_TRUE(nodeWithPhys("quillmere/" + mouse->phys()).empty());
-    }
 }
 
 } // namespace

@@ -6,9 +6,7 @@
 #include "VmFixture.h"
 
 #include <fcntl.h>
-#include <linux/input.h>
 #include <memory>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,8 +40,7 @@ struct SideBySide {
     }
 
     FakeMouse layerMouse{"stream layer mouse", "stream/layer"};
-    FakeMouse plainMouse{"stream plain mouse", "stream/plain",
-                         MouseShape::without(&MouseShape::rightButton)};
+    FakeMouse plainMouse{"stream plain mouse", "stream/plain", MouseShape{.rightButton = false}};
     std::unique_ptr<ChildProcess> host;
     pid_t plain = -1;
     int layerOut = -1;
@@ -54,24 +51,24 @@ TEST(InterfaceBlockedTest, EveryFrameStillPassesInOrderAndAtOnce) {
     SideBySide rig;
     ASSERT_GE(rig.layerOut, 0) << "the layer did not take its mouse over";
     ASSERT_GE(rig.plainOut, 0) << "the plain forwarder did not come up";
-
-    // 1000 Hz for 2 s; the main thread is blocked for 300 ms half a second
-    // in, then, in another stream, for the whole 2 s.
-    struct Case {
-        int blockMs;
-        long atFrame;
+    // 1000 Hz, with the main thread blocked for blockMs from frame atFrame on.
+    const auto stream = [&](double seconds, long atFrame, int blockMs) {
+        return streamNumbered(
+            {{rig.layerMouse.fd(), rig.layerOut}, {rig.plainMouse.fd(), rig.plainOut}}, 1000,
+            seconds, [&](long frame) {
+                if (frame == atFrame)
+                    rig.host->send("block " + std::to_string(blockMs));
+                return true;
+            });
     };
     // A first stream, not counted: the emulator translates the code of the
     // input path, and of the main thread's blocking, the first time it runs,
     // which stalls that stream alone by tens of milliseconds.
-    streamNumbered({{rig.layerMouse.fd(), rig.layerOut}, {rig.plainMouse.fd(), rig.plainOut}}, 1000,
-                   1.0, [&](long frame) {
-                       if (frame == 100)
-                           rig.host->send("block 100");
-                       return true;
-                   });
-    for (const Case& c : {Case{300, 500}, Case{2000, 0}}) {
-        SCOPED_TRACE("main thread blocked " + std::to_string(c.blockMs) + " ms");
+    stream(1.0, 100, 100);
+    // 2 s streams; the main thread is blocked for 300 ms half a second in,
+    // then for the whole 2 s.
+    for (const auto& [blockMs, atFrame] : {std::pair{300, 500L}, std::pair{2000, 0L}}) {
+        SCOPED_TRACE("main thread blocked " + std::to_string(blockMs) + " ms");
         // The VM is emulated and shares its host: a forwarder that is not
         // scheduled for a few tens of milliseconds loses frames whatever it
         // does, and such a stall may hit either forwarder alone. The layer
@@ -85,19 +82,13 @@ TEST(InterfaceBlockedTest, EveryFrameStillPassesInOrderAndAtOnce) {
         double plainMax = 0.0;
         std::string lost; // per attempt, for the failure message
         for (int attempt = 1; attempt <= 6 && clean < 2; ++attempt) {
-            const auto results = streamNumbered(
-                {{rig.layerMouse.fd(), rig.layerOut}, {rig.plainMouse.fd(), rig.plainOut}}, 1000,
-                2.0, [&](long frame) {
-                    if (frame == c.atFrame)
-                        rig.host->send("block " + std::to_string(c.blockMs));
-                    return true;
-                });
+            const auto results = stream(2.0, atFrame, blockMs);
             const StreamResult& layer = results[0];
             const StreamResult& plain = results[1];
             lost += " " + std::to_string(layer.dropped + layer.synDropped) + "/" +
                     std::to_string(plain.dropped + plain.synDropped);
             // Let a block that outlasts the stream end before the next one.
-            std::this_thread::sleep_for(std::chrono::milliseconds(c.blockMs));
+            std::this_thread::sleep_for(std::chrono::milliseconds(blockMs));
             const auto whole = [](const StreamResult& r) {
                 return r.dropped == 0 && r.synDropped == 0 && r.reordered == 0 && r.duplicated == 0;
             };
