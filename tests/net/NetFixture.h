@@ -24,14 +24,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
 namespace quillmere::nettest {
 
 struct RecordedRequest {
-    QByteArray method;
-    QByteArray target; // path and query as sent
+    QByteArray line; // "METHOD TARGET HTTP/1.1"
     QByteArray body;
 };
 
@@ -41,9 +41,9 @@ struct ScriptedReply {
         stallInBody,    // headers and the body, but announces more and stalls
         closeDelimited, // no Content-Length: the body ends when the connection closes
     };
-    int status = 200;
     QByteArray body = {};
-    QList<QPair<QByteArray, QByteArray>> headers = {};
+    int status = 200;
+    QByteArray headers = {}; // more header lines, each ending in CR LF
     Mode mode = Mode::complete;
     qint64 announcedLength = -1; // stallInBody: default 1000 bytes more than sent
     bool keepOpen = false;       // closeDelimited: never close, so the body never ends
@@ -67,22 +67,13 @@ public:
                                    .arg(serverPort());
         return QUrl(origin + pathAndQuery);
     }
-    void setReply(const ScriptedReply& reply) {
-        handler = [reply](const RecordedRequest&) { return reply; };
-    }
-
-    std::function<ScriptedReply(const RecordedRequest&)> handler;
+    // Each request is answered with the next reply, the last one repeating.
+    QList<ScriptedReply> replies = {ScriptedReply{}};
     QList<RecordedRequest> requests;
 
     static const QSslCertificate& certificate() {
         static const QSslCertificate made(testFile("test-cert.pem"), QSsl::Pem);
         return made;
-    }
-    // Trusts the test certificate and nothing else.
-    static QSslConfiguration clientConfiguration() {
-        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.setCaCertificates({certificate()});
-        return configuration;
     }
 
 protected:
@@ -108,28 +99,21 @@ private:
         const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
         if (headerEnd < 0)
             return;
-        RecordedRequest request;
         const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
-        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-        request.method = requestLine.value(0);
-        request.target = requestLine.value(1);
         qsizetype length = 0;
-        for (const QByteArray& line : lines.mid(1)) {
+        for (const QByteArray& line : lines) {
             if (line.toLower().startsWith("content-length:"))
                 length = line.mid(15).trimmed().toLongLong();
         }
         if (buffer.size() < headerEnd + 4 + length)
             return;
-        request.body = buffer.mid(headerEnd + 4, length);
+        requests.append({lines[0].trimmed(), buffer.mid(headerEnd + 4, length)});
         buffer.clear();
-        requests.append(request);
 
         using Mode = ScriptedReply::Mode;
-        const ScriptedReply reply = handler ? handler(request) : ScriptedReply{};
+        const ScriptedReply reply = replies.value(std::min(requests.size(), replies.size()) - 1);
         QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + " Scripted\r\n";
-        head += "Connection: close\r\n";
-        for (const auto& [name, value] : reply.headers)
-            head += name + ": " + value + "\r\n";
+        head += "Connection: close\r\n" + reply.headers;
         qint64 announced = reply.body.size();
         if (reply.mode == Mode::stallInBody)
             announced = reply.announcedLength >= 0 ? reply.announcedLength : announced + 1000;
@@ -163,7 +147,9 @@ protected:
         ScrollConfig::setDefaults(&store);
         hooks.updateOrigin = updateServer.url();
         hooks.analyticsOrigin = analyticsServer.url();
-        hooks.sslConfiguration = TestHttpsServer::clientConfiguration();
+        // Trusting the test certificate and nothing else.
+        hooks.sslConfiguration = QSslConfiguration::defaultConfiguration();
+        hooks.sslConfiguration->setCaCertificates({TestHttpsServer::certificate()});
         hooks.downloadsFolder = downloads.path();
         // Requests to another host (a test that lets the real address
         // through) are seen and refused.

@@ -10,15 +10,11 @@ const QByteArray update = R"({"updateAvailable":true,"latestVersion":"1.1.0")";
 // Every check names the running version.
 const QByteArray checkTarget = QByteArray("/checkUpdate/?v=") + AppInfo::version;
 
-ScriptedReply json(const QByteArray& body, int status = 200) {
-    return {status, body, {{"Content-Type", "application/json"}}};
-}
-
 class UpdateCheckerTest : public NetFixture {
 protected:
     // Serves the reply to one check of the given kind and waits until it is done.
     void check(const ScriptedReply& reply, bool userInitiated = true) {
-        updateServer.setReply(reply);
+        updateServer.replies = {reply};
         ASSERT_TRUE(
             finishes(userInitiated ? UpdateChecker::checkForUpdate : UpdateChecker::checkSilently));
     }
@@ -33,37 +29,38 @@ protected:
 TEST_F(UpdateCheckerTest, AlertsFollowTheReplyAndWhoAsked) {
     using Mode = ScriptedReply::Mode;
     TestHttpsServer plain(true);
-    plain.setReply(json(update + "}"));
+    plain.replies = {{update + "}"}};
     const struct {
         ScriptedReply reply;
         bool userInitiated;
         const char* shown;
     } cases[] = {
-        {json(noUpdate), false, ""},
-        {json(noUpdate, 500), true, "no update"},
-        {json(update + R"(,"releaseNotes":null,"extra":[1,{"x":null}]})"), false, "1.1.0"},
-        {json(update + R"(,"releaseNotes":""})"), true, "1.1.0|"},
-        {json(R"({"updateAvailable":true,"latestVersion":"<a>1.1</a>\u0007\n\t\u202e",)"
-              R"("releaseNotes":"<h1>Big</h1>\r\nok\u001b[2J\u0000!\rb\tc\u007f\u0085é)"
-              R"(\u202a\u202b\u202c\u202d\u202e\u2066\u2067\u2068\u2069\u200b\u200c\u200d)"
-              R"(\u200e\u200f\u061c"})"),
-         true, "<a>1.1</a>|<h1>Big</h1>\nok[2J!\nb\tcé"},
-        {json(""), true, ""},
-        {json("<html><body><h1>502 Bad Gateway</h1></body></html>", 502), true, ""},
-        {json(R"(["updateAvailable", true])"), true, ""},
-        {json(update), true, ""}, // truncated
-        {json(R"({"latestVersion":"1.1.0"})"), true, ""},
-        {json(R"({"updateAvailable":true})"), true, ""},
-        {json(R"({"updateAvailable":null,"latestVersion":"1.1.0"})"), true, ""},
-        {json(R"({"updateAvailable":"true","latestVersion":"1.1.0"})"), true, ""},
-        {json(R"({"updateAvailable":true,"latestVersion":110})"), true, ""},
-        {json(update + R"(,"downloadUrl":{"href":"x"}})"), true, ""},
-        {json(update + R"(,"releaseNotes":false})"), true, ""},
-        {{302, {}, {{"Location", plain.url(checkTarget).toEncoded()}}}, true, ""},
-        {json(update + R"(,"releaseNotes":")" + QByteArray(1024 * 1024, 'n') + R"("})"), true, ""},
-        {{200, noUpdate, {}, Mode::stallInBody, 50 * 1024 * 1024}, true, ""},
-        {{200, QByteArray(1024 * 1024 + 4096, ' '), {}, Mode::closeDelimited, -1, true}, true, ""},
-        {{200, noUpdate, {}, Mode::closeDelimited}, true, "no update"}, // small: read to the end
+        {{noUpdate}, false, ""},
+        {{noUpdate, 500}, true, "no update"},
+        {{update + R"(,"releaseNotes":null,"extra":[1,{"x":null}]})"}, false, "1.1.0"},
+        {{update + R"(,"releaseNotes":""})"}, true, "1.1.0|"},
+        {{R"({"updateAvailable":true,"latestVersion":"<a>1.1</a>\u0007\n\t\u202e",)"
+          R"("releaseNotes":"<h1>Big</h1>\r\nok\u001b[2J\u0000!\rb\tc\u007f\u0085é)"
+          R"(\u202a\u202b\u202c\u202d\u202e\u2066\u2067\u2068\u2069\u200b\u200c\u200d)"
+          R"(\u200e\u200f\u061c"})"},
+         true,
+         "<a>1.1</a>|<h1>Big</h1>\nok[2J!\nb\tcé"},
+        {{""}, true, ""},
+        {{"<html><body><h1>502 Bad Gateway</h1></body></html>", 502}, true, ""},
+        {{R"(["updateAvailable", true])"}, true, ""},
+        {{update}, true, ""}, // truncated
+        {{R"({"latestVersion":"1.1.0"})"}, true, ""},
+        {{R"({"updateAvailable":true})"}, true, ""},
+        {{R"({"updateAvailable":null,"latestVersion":"1.1.0"})"}, true, ""},
+        {{R"({"updateAvailable":"true","latestVersion":"1.1.0"})"}, true, ""},
+        {{R"({"updateAvailable":true,"latestVersion":110})"}, true, ""},
+        {{update + R"(,"downloadUrl":{"href":"x"}})"}, true, ""},
+        {{update + R"(,"releaseNotes":false})"}, true, ""},
+        {{{}, 302, "Location: " + plain.url(checkTarget).toEncoded() + "\r\n"}, true, ""},
+        {{update + R"(,"releaseNotes":")" + QByteArray(1024 * 1024, 'n') + R"("})"}, true, ""},
+        {{noUpdate, 200, {}, Mode::stallInBody, 50 * 1024 * 1024}, true, ""},
+        {{QByteArray(1024 * 1024 + 4096, ' '), 200, {}, Mode::closeDelimited, -1, true}, true, ""},
+        {{noUpdate, 200, {}, Mode::closeDelimited}, true, "no update"}, // small: read to the end
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reply.body.left(80).toStdString());
@@ -73,8 +70,7 @@ TEST_F(UpdateCheckerTest, AlertsFollowTheReplyAndWhoAsked) {
     }
     EXPECT_TRUE(plain.requests.isEmpty());
     EXPECT_TRUE(opened.isEmpty()); // "Later" does nothing
-    EXPECT_EQ(updateServer.requests.value(0).method, "GET");
-    EXPECT_EQ(updateServer.requests.value(0).target, checkTarget);
+    EXPECT_EQ(updateServer.requests.value(0).line, "GET " + checkTarget + " HTTP/1.1");
     hooks.updateOrigin = QUrl(); // the real address, refused by the gate
     applyHooks();
     UpdateChecker::checkForUpdate();
@@ -83,18 +79,18 @@ TEST_F(UpdateCheckerTest, AlertsFollowTheReplyAndWhoAsked) {
 
 TEST_F(UpdateCheckerTest, VisitWebsiteOpensTheSiteAndDownloadNeedsAUsableUrl) {
     answer = UpdateChecker::Answer::visitWebsite;
-    check(json(update + "}"), false);
+    check({update + "}"}, false);
     EXPECT_EQ(opened, QList<QUrl>{QUrl("https://quillmere.app")});
 
     answer = UpdateChecker::Answer::download;
     for (const QByteArray url : {"null", "\"http://[::1\"", "\"relative/Q.dmg\""})
-        check(json(update + R"(,"downloadUrl":)" + url + "}"));
+        check({update + R"(,"downloadUrl":)" + url + "}"});
     EXPECT_EQ(alerts.size(), 4);
     EXPECT_EQ(requested.size(), 4); // the checks only
     TestHttpsServer files;
-    files.setReply({200, "new image"});
-    updateServer.setReply(
-        json(update + R"(,"downloadUrl":")" + files.url("/Q%201.1.0.dmg").toEncoded() + "\"}"));
+    files.replies = {{"new image"}};
+    updateServer.replies = {
+        {update + R"(,"downloadUrl":")" + files.url("/Q%201.1.0.dmg").toEncoded() + "\"}"}};
     ASSERT_TRUE(finishes(UpdateChecker::checkSilently, 2));
     EXPECT_EQ(opened.value(1), QUrl::fromLocalFile(downloads.filePath("Q 1.1.0.dmg")));
 }
@@ -103,14 +99,15 @@ TEST_F(UpdateCheckerTest, VisitWebsiteOpensTheSiteAndDownloadNeedsAUsableUrl) {
 // that no earlier TLS session can be resumed); a reply that stalls ends at
 // the time-out. Nothing is shown.
 TEST_F(UpdateCheckerTest, TransportFailuresShowNothing) {
+    const QSslConfiguration trusted = *hooks.sslConfiguration;
     hooks.sslConfiguration->setCaCertificates({});
     applyHooks();
-    check(json(noUpdate));
+    check({noUpdate});
     EXPECT_TRUE(updateServer.requests.isEmpty());
-    hooks.sslConfiguration = TestHttpsServer::clientConfiguration();
+    hooks.sslConfiguration = trusted;
     hooks.checkTimeoutMs = 300;
     applyHooks();
-    check({200, noUpdate, {}, ScriptedReply::Mode::stallInBody});
+    check({noUpdate, 200, {}, ScriptedReply::Mode::stallInBody});
     EXPECT_TRUE(alerts.isEmpty());
 }
 

@@ -13,67 +13,60 @@ class UpdateDownloadTest : public NetFixture {
 protected:
     void SetUp() override {
         NetFixture::SetUp();
-        ASSERT_TRUE(write("Q.dmg", "old image"));
+        QFile old(path("Q.dmg"));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old image") == 9);
     }
     QString path(const QString& name) const { return downloads.filePath(name); }
     QByteArray read(const QString& name) const {
         QFile file(path(name));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
     }
-    bool write(const QString& name, const QByteArray& data) const {
-        QFile file(path(name));
-        return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-    }
     QStringList entries() const {
         return QDir(downloads.path())
             .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden | QDir::System);
-    }
-    void download(const QUrl& url, qint64 limit = UpdateDownload::maximumBytes) {
-        ASSERT_TRUE(finishes([&] { UpdateDownload::start(url, limit); }));
     }
 };
 
 // Straight from the offered address, or by an https redirect (the name is
 // the offered one), a complete download of at most the limit replaces an
-// earlier file, leaves no temporary file and is opened.
-TEST_F(UpdateDownloadTest, CompleteDownloadsReplaceTheEarlierFileAndAreOpened) {
-    constexpr qint64 limit = 300 * 1024;
-    TestHttpsServer mirror;
-    mirror.setReply({200, "mirrored"});
-    updateServer.setReply({200, QByteArray(limit, 'D')});
-    download(updateServer.url("/files/Q.dmg?token=1"), limit);
-    EXPECT_EQ(updateServer.requests.value(0).target, "/files/Q.dmg?token=1");
-    EXPECT_EQ(read("Q.dmg"), QByteArray(limit, 'D'));
-    updateServer.setReply({302, {}, {{"Location", mirror.url("/cdn/other-name.bin").toEncoded()}}});
-    download(updateServer.url("/Q.dmg"));
-    EXPECT_EQ(read("Q.dmg"), "mirrored");
-    EXPECT_EQ(entries(), QStringList{"Q.dmg"});
-    EXPECT_EQ(opened, QList<QUrl>(2, QUrl::fromLocalFile(path("Q.dmg"))));
-}
-
-// Replies beyond the limit (announced, or growing without end), error
-// statuses, a stall: the old file stays, nothing is left behind or opened.
-// Those beyond the limit are cut off early, before any time-out, or they
-// would never end.
-TEST_F(UpdateDownloadTest, FailedTransfersLeaveTheOldFileAndOpenNothing) {
+// earlier file and is opened. Replies beyond the limit (announced, or
+// growing without end: cut off early, before any time-out, or they would
+// never end), error statuses and a stall keep the old file and open nothing.
+// No temporary file is left behind.
+TEST_F(UpdateDownloadTest, OnlyCompleteDownloadsReplaceTheFileAndAreOpened) {
     constexpr qint64 limit = 64 * 1024;
     using Mode = ScriptedReply::Mode;
-    const ScriptedReply failures[] = {
-        {200, QByteArray(100, 'D'), {}, Mode::stallInBody, limit + 1},
-        {200, QByteArray(limit + 4096, 'D'), {}, Mode::closeDelimited, -1, true},
-        {404, "<html>missing</html>"},
-        {300, ""},
-        {200, "partial", {}, Mode::stallInBody},
+    TestHttpsServer mirror;
+    mirror.replies = {{"mirrored"}};
+    const struct {
+        ScriptedReply reply;
+        QByteArray saved; // empty: the file before stays
+    } cases[] = {
+        {{QByteArray(limit, 'D')}, QByteArray(limit, 'D')},
+        {{QByteArray(100, 'D'), 200, {}, Mode::stallInBody, limit + 1}, {}},
+        {{QByteArray(limit + 4096, 'D'), 200, {}, Mode::closeDelimited, -1, true}, {}},
+        {{"<html>missing</html>", 404}, {}},
+        {{"", 300}, {}},
+        {{"partial", 200, {}, Mode::stallInBody}, {}},
+        {{{}, 302, "Location: " + mirror.url("/cdn/other-name.bin").toEncoded() + "\r\n"},
+         "mirrored"},
     };
-    for (std::size_t i = 0; i < std::size(failures); ++i) {
-        hooks.downloadTimeoutMs = i < 2 ? 0 : 300; // the first two end without one
+    QByteArray expected = "old image";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply.status);
+        // Only the stall within the limit ends by the time-out.
+        const bool stall = c.reply.mode == Mode::stallInBody && c.reply.announcedLength < 0;
+        hooks.downloadTimeoutMs = stall ? 300 : 0;
         applyHooks();
-        updateServer.setReply(failures[i]);
-        download(updateServer.url("/Q.dmg"), limit);
+        updateServer.replies = {c.reply};
+        ASSERT_TRUE(
+            finishes([&] { UpdateDownload::start(updateServer.url("/Q.dmg?t=1"), limit); }));
+        expected = c.saved.isEmpty() ? expected : c.saved;
+        EXPECT_EQ(read("Q.dmg"), expected);
+        EXPECT_EQ(entries(), QStringList{"Q.dmg"});
     }
-    EXPECT_TRUE(opened.isEmpty());
-    EXPECT_EQ(read("Q.dmg"), "old image");
-    EXPECT_EQ(entries(), QStringList{"Q.dmg"});
+    EXPECT_EQ(updateServer.requests.value(0).line, "GET /Q.dmg?t=1 HTTP/1.1");
+    EXPECT_EQ(opened, QList<QUrl>(2, QUrl::fromLocalFile(path("Q.dmg"))));
 }
 
 // An address that is not https or a file name that could leave the folder,
