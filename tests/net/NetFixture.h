@@ -35,18 +35,16 @@ struct RecordedRequest {
     QByteArray body;
 };
 
+// Status, headers and body; with more announced than sent and the
+// connection kept open, a stall; without a length and kept open, a body that
+// never ends.
 struct ScriptedReply {
-    enum class Mode {
-        complete,       // status, headers and the whole body, then close
-        stallInBody,    // headers and the body, but announces more and stalls
-        closeDelimited, // no Content-Length: the body ends when the connection closes
-    };
+    static constexpr qint64 noLength = -2; // the body ends when the connection closes
     QByteArray body = {};
     int status = 200;
     QByteArray headers = {}; // more header lines, each ending in CR LF
-    Mode mode = Mode::complete;
-    qint64 announcedLength = -1; // stallInBody: default 1000 bytes more than sent
-    bool keepOpen = false;       // closeDelimited: never close, so the body never ends
+    qint64 length = -1;      // the Content-Length announced: -1 the body's
+    bool close = true;       // the connection closes after the reply
 };
 
 inline QByteArray testFile(const char* name) {
@@ -110,17 +108,14 @@ private:
         requests.append({lines[0].trimmed(), buffer.mid(headerEnd + 4, length)});
         buffer.clear();
 
-        using Mode = ScriptedReply::Mode;
         const ScriptedReply reply = replies.value(std::min(requests.size(), replies.size()) - 1);
         QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + " Scripted\r\n";
         head += "Connection: close\r\n" + reply.headers;
-        qint64 announced = reply.body.size();
-        if (reply.mode == Mode::stallInBody)
-            announced = reply.announcedLength >= 0 ? reply.announcedLength : announced + 1000;
-        if (reply.mode != Mode::closeDelimited)
+        const qint64 announced = reply.length == -1 ? reply.body.size() : reply.length;
+        if (announced >= 0)
             head += "Content-Length: " + QByteArray::number(announced) + "\r\n";
         socket->write(head + "\r\n" + reply.body);
-        if (reply.mode != Mode::stallInBody && !reply.keepOpen)
+        if (reply.close)
             socket->disconnectFromHost();
     }
     bool plain_;
