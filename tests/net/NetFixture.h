@@ -2,9 +2,9 @@
 // The network tests' ground: HTTPS servers inside the test process, with a
 // committed certificate trusted only through the test TLS configuration and
 // replies scripted by each test; and a fixture with a memory settings store,
-// servers standing in for the update and analytics hosts, a gate that
-// refuses (and fails the test on) any request to another host, and
-// recorders for opened URLs and the update alerts.
+// servers standing in for the update and analytics hosts, a gate that sees
+// every request and refuses any to another host, and recorders for opened
+// URLs and the update alerts.
 
 #include "engine/MemorySettingsStore.h"
 #include "engine/ScrollConfig.h"
