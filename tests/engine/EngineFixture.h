@@ -7,9 +7,9 @@
 // drag events from now on, "s:N" the mouse the next events come from,
 // "k:KEY=VALUE" a setting (true, false, a number, "-" to remove it, 'TEXT' or
 // anything else a string). run() gives back, per press, drag and release,
-// "s" (swallowed) or "p" (passed), and what the engine posted meanwhile: "C"
-// a click (down and up), "S:V,H/P" a scroll of wheel 1 (vertical) V
-// and wheel 2 (horizontal) H with scroll phase P (0 when it carries none),
+// "s" (swallowed) or "p" (passed), and what the engine posted meanwhile: "D"
+// and "U" a right button press and release, "S:V,H/P" a scroll of wheel 1
+// (vertical) V and wheel 2 (horizontal) H with scroll phase P (0 when none),
 // "L:V,H" the same in lines, "G:V,H/M" a glide event with momentum phase M;
 // each followed by "@N" when it goes to a mouse other than mouse 1.
 
@@ -82,8 +82,7 @@ protected:
             }
         }
         for (std::size_t i = before; i < services.posted.size(); ++i)
-            if (const std::string text = describe(services.posted[i].event); !text.empty())
-                out.posted += (out.posted.empty() ? "" : " ") + text;
+            out.posted += (out.posted.empty() ? "" : " ") + describe(services.posted[i].event);
         return out;
     }
 
@@ -103,10 +102,8 @@ protected:
 
     static std::string describe(const Event& e) {
         std::ostringstream text;
-        if (e.type == EventType::rightMouseUp)
-            return ""; // half of "C"
-        if (e.type == EventType::rightMouseDown)
-            text << "C";
+        if (e.type == EventType::rightMouseDown || e.type == EventType::rightMouseUp)
+            text << (e.type == EventType::rightMouseDown ? "D" : "U");
         else if (e.momentumPhase != 0)
             text << "G:" << e.wheel1 << "," << e.wheel2 << "/" << e.momentumPhase;
         else

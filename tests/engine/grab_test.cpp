@@ -18,7 +18,7 @@ TEST_F(GrabTest, Scripts) {
         const char* posted;
     };
     const Case cases[] = {
-        {"a click without a drag", "d m:2,1 m:1,1 u", "s s s s", "C"},
+        {"a click without a drag", "d m:2,1 m:1,1 u", "s s s s", "D U"},
         {"the path adds up; the crossing event scrolls by its own delta",
          "k:scrollSpeed=1 d m:0,3 m:0,2 m:0,1 u", "s s p p s", "S:2,0/1 S:1,0/2 S:0,0/8"},
         {"the path is Euclidean", "d m:3,4 u", "s p s", "S:12,9/1 S:0,0/8"},
@@ -57,7 +57,7 @@ TEST_F(GrabTest, Scripts) {
         {"a gesture and its glide belong to its mouse; another's button passes meanwhile",
          "k:scrollSpeed=1 s:2 d m:0,10 s:3 d m:0,50 u s:2 u t:16 s:3 d u t:16", "s p p p p s p p",
          "S:10,0/1@2 S:0,0/8@2 G:9,0/1@2 G:9,0/2@2"},
-        {"a click goes back to its mouse", "s:3 d u", "s s", "C@3"},
+        {"a click goes back to its mouse", "s:3 d u", "s s", "D@3 U@3"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
