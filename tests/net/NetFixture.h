@@ -2,97 +2,188 @@
 // The network tests' ground: HTTPS servers inside the test process, with a
 // committed certificate trusted only through the test TLS configuration and
 // replies scripted by each test; and a fixture with a memory settings store,
-// servers standing in for the update and analytics hosts, a gate that
-// refuses (and fails the test on) any request to another host, and
-// recorders for opened URLs and the update alerts.
+// servers standing in for the update and analytics hosts, a gate that sees
+// every request and refuses any to another host, and recorders for opened
+// URLs and the update alerts.
 
 #include "engine/MemorySettingsStore.h"
+#include "engine/ScrollConfig.h"
 #include "net/NetTesting.h"
+#include "net/Network.h"
 #include "net/UpdateChecker.h"
 
-#include <QList>
-#include <QMap>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QUrl>
+#include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <memory>
 
 namespace quillmere::nettest {
 
 struct RecordedRequest {
-    QByteArray method;
-    QByteArray target;                    // path and query as sent
-    QMap<QByteArray, QByteArray> headers; // names in lower case
+    QByteArray line; // "METHOD TARGET HTTP/1.1"
     QByteArray body;
 };
 
+// Status, headers and body; with more announced than sent and the
+// connection kept open, a stall; without a length and kept open, a body that
+// never ends.
 struct ScriptedReply {
-    enum class Mode {
-        complete,       // status, headers and the whole body, then close
-        silent,         // never answers
-        stallInBody,    // headers and the body, but announces more and stalls
-        closeDelimited, // no Content-Length: the body ends when the connection closes
-    };
-    int status = 200;
+    static constexpr qint64 noLength = -2; // the body ends when the connection closes
     QByteArray body = {};
-    QList<QPair<QByteArray, QByteArray>> headers = {};
-    Mode mode = Mode::complete;
-    qint64 announcedLength = -1; // stallInBody: default 1000 bytes more than sent
-    bool keepOpen = false;       // closeDelimited: never close, so the body never ends
+    int status = 200;
+    QByteArray headers = {}; // more header lines, each ending in CR LF
+    qint64 length = -1;      // the Content-Length announced: -1 the body's
+    bool close = true;       // the connection closes after the reply
 };
+
+inline QByteArray testFile(const char* name) {
+    QFile file(QStringLiteral(QUILLMERE_NET_TEST_DIR "/") + QLatin1String(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 class TestHttpsServer : public QTcpServer {
 public:
     // Listens on 127.0.0.1 on a free port; plainHttp serves without TLS.
-    explicit TestHttpsServer(bool plainHttp = false);
-
-    QUrl origin() const;
-    QUrl url(const QString& pathAndQuery) const { return QUrl(origin().toString() + pathAndQuery); }
-    void setReply(const ScriptedReply& reply) {
-        handler = [reply](const RecordedRequest&) { return reply; };
+    explicit TestHttpsServer(bool plainHttp = false) : plain_(plainHttp) {
+        listen(QHostAddress::LocalHost, 0);
     }
 
-    std::function<ScriptedReply(const RecordedRequest&)> handler;
+    QUrl url(const QString& pathAndQuery = {}) const {
+        const QString origin = QStringLiteral("%1://127.0.0.1:%2")
+                                   .arg(plain_ ? QStringLiteral("http") : QStringLiteral("https"))
+                                   .arg(serverPort());
+        return QUrl(origin + pathAndQuery);
+    }
+    // Each request is answered with the next reply, the last one repeating.
+    QList<ScriptedReply> replies = {ScriptedReply{}};
     QList<RecordedRequest> requests;
-    int connections = 0;
 
-    // Trusts the test certificate and nothing else.
-    static QSslConfiguration clientConfiguration();
-    // An origin on which nothing listens.
-    static QUrl closedOrigin();
+    static const QSslCertificate& certificate() {
+        static const QSslCertificate made(testFile("test-cert.pem"), QSsl::Pem);
+        return made;
+    }
 
 protected:
-    void incomingConnection(qintptr descriptor) override;
+    void incomingConnection(qintptr descriptor) override {
+        auto* socket = new QSslSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        auto buffer = std::make_shared<QByteArray>();
+        connect(socket, &QSslSocket::readyRead, this, [this, socket, buffer] {
+            buffer->append(socket->readAll());
+            serve(socket, *buffer);
+        });
+        connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+        if (!plain_) {
+            static const QSslKey key(testFile("test-key.pem"), QSsl::Ec, QSsl::Pem);
+            socket->setLocalCertificate(certificate());
+            socket->setPrivateKey(key);
+            socket->startServerEncryption();
+        }
+    }
 
 private:
-    void serve(QTcpSocket* socket, QByteArray& buffer);
+    void serve(QTcpSocket* socket, QByteArray& buffer) {
+        const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
+        if (headerEnd < 0)
+            return;
+        const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
+        qsizetype length = 0;
+        for (const QByteArray& line : lines) {
+            if (line.toLower().startsWith("content-length:"))
+                length = line.mid(15).trimmed().toLongLong();
+        }
+        if (buffer.size() < headerEnd + 4 + length)
+            return;
+        requests.append({lines[0].trimmed(), buffer.mid(headerEnd + 4, length)});
+        buffer.clear();
+
+        const ScriptedReply reply = replies.value(std::min(requests.size(), replies.size()) - 1);
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + " Scripted\r\n";
+        head += "Connection: close\r\n" + reply.headers;
+        const qint64 announced = reply.length == -1 ? reply.body.size() : reply.length;
+        if (announced >= 0)
+            head += "Content-Length: " + QByteArray::number(announced) + "\r\n";
+        socket->write(head + "\r\n" + reply.body);
+        if (reply.close)
+            socket->disconnectFromHost();
+    }
     bool plain_;
 };
 
 // Hooks that refuse and fail the running test on any request: in force
-// outside the fixture's tests.
-void installLockdown();
+// outside the fixture's tests, where no alert can come and nothing can be
+// opened either.
+inline void installLockdown() {
+    NetTesting::Hooks hooks;
+    hooks.requestGate = [](const QNetworkRequest& request) {
+        ADD_FAILURE() << "request outside a network test: "
+                      << request.url().toString().toStdString();
+        return false;
+    };
+    NetTesting::install(std::move(hooks));
+    UpdateChecker::setAlerts({});
+}
 
 class NetFixture : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        ASSERT_FALSE(TestHttpsServer::certificate().isNull()) << "test certificate unreadable";
+        ScrollConfig::setDefaults(&store);
+        hooks.updateOrigin = updateServer.url();
+        hooks.analyticsOrigin = analyticsServer.url();
+        // Trusting the test certificate and nothing else.
+        hooks.sslConfiguration = QSslConfiguration::defaultConfiguration();
+        hooks.sslConfiguration->setCaCertificates({TestHttpsServer::certificate()});
+        hooks.downloadsFolder = downloads.path();
+        // Requests to another host (a test that lets the real address
+        // through) are seen and refused.
+        hooks.requestGate = [this](const QNetworkRequest& request) {
+            requested.append(request.url());
+            return request.url().host() == QLatin1String("127.0.0.1");
+        };
+        hooks.urlOpener = [this](const QUrl& url) { opened.append(url); };
+        UpdateChecker::Alerts shown;
+        shown.updateAvailable = [this](const UpdateChecker::Offer& offer) {
+            alerts.append(offer.version + (offer.notes ? "|" + *offer.notes : ""));
+            return answer;
+        };
+        shown.noUpdate = [this] { alerts.append("no update"); };
+        UpdateChecker::setAlerts(shown);
+        applyHooks();
+        QObject::connect(&Network::manager(), &QNetworkAccessManager::finished, &updateServer,
+                         [this] { ++finishedReplies; });
+    }
+    void TearDown() override {
+        delete NetTesting::heartbeatTimer(); // no heartbeat outlives its test
+        // Replies still running (stalled servers) end here, not in the next test.
+        for (QNetworkReply* reply : Network::manager().findChildren<QNetworkReply*>())
+            reply->abort();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        installLockdown();
+        ScrollConfig::setDefaults(nullptr);
+    }
 
     void applyHooks() { NetTesting::install(hooks); }
-    // The address the request that send() makes would go to without the
-    // test origins; the request is refused.
-    QUrl addressOf(const std::function<void()>& send);
-    // Waits until the shared manager has finished this many replies in all,
-    // then runs what their ends queued (alerts, opening a download).
-    bool waitForFinished(int count);
-    // Runs send() and waits until the one reply it makes has finished.
-    bool finishes(const std::function<void()>& send) {
-        const int before = finishedReplies;
+    // Runs send() and waits until the replies it makes have finished, then
+    // runs what their ends queued (alerts, opening a download).
+    bool finishes(const std::function<void()>& send, int replies = 1) {
+        const int count = finishedReplies + replies;
         send();
-        return waitForFinished(before + 1);
+        const bool done = QTest::qWaitFor([&] { return finishedReplies >= count; }, 10'000);
+        QCoreApplication::sendPostedEvents();
+        return done;
     }
 
     MemorySettingsStore store;
@@ -103,8 +194,8 @@ protected:
 
     QList<QUrl> requested; // every request the gate saw
     QList<QUrl> opened;
-    // The alerts shown: an offer, or nothing for "no update".
-    QList<std::optional<UpdateChecker::Offer>> alerts;
+    // The alerts shown: "VERSION|NOTES" or "VERSION" for an offer, or "no update".
+    QStringList alerts;
     UpdateChecker::Answer answer = UpdateChecker::Answer::later; // the user's answer
     int finishedReplies = 0;
 };

@@ -1,20 +1,13 @@
-// Network tests run with a real event loop on Qt's offscreen platform; no
-// proxy is used so that every request goes straight to the local servers,
-// and nothing reaches a real host even between tests.
+// Network tests run with a real event loop; no proxy is used so that every
+// request goes straight to the local servers, and nothing reaches a real
+// host even between tests.
 
 #include "NetFixture.h"
-#include "net/Network.h"
 
-#include <QApplication>
-#include <QNetworkAccessManager>
 #include <QNetworkProxy>
 
-#include <gtest/gtest.h>
-
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     quillmere::nettest::installLockdown();
     ::testing::InitGoogleTest(&argc, argv);
