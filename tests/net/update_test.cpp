@@ -9,7 +9,8 @@
 namespace quillmere::nettest {
 namespace {
 
-const QByteArray noUpdate = R"({"updateAvailable":false,"latestVersion":"1.0.2"})";
+const QByteArray noUpdate =
+    QByteArray(R"({"updateAvailable":false,"latestVersion":")") + AppInfo::version + "\"}";
 const QByteArray update = R"({"updateAvailable":true,"latestVersion":"1.1.0")";
 // Every check names the running version.
 const QByteArray checkTarget = QByteArray("/checkUpdate/?v=") + AppInfo::version;
