@@ -11,9 +11,7 @@
 #include "ui/PreferencesWindow.h"
 
 #include <QAccessible>
-#include <QAction>
 #include <QJsonObject>
-#include <QMenu>
 #include <QString>
 #include <QUrl>
 
@@ -27,6 +25,7 @@ namespace quillmere::testing {
 struct SentEvent {
     QString name;
     QJsonObject params;
+    bool operator==(const SentEvent&) const = default;
 };
 
 // What the preferences window asked of the outside world.
@@ -49,15 +48,10 @@ struct OutsideWorld {
 };
 
 // The text as shown (and read out by a screen reader): Qt takes a single '&'
-// in a button's or menu item's text as a shortcut marker and hides it.
+// in a button's text as a shortcut marker and hides it.
 inline QString shownText(QObject* control) {
     const QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(control);
     return shown ? shown->text(QAccessible::Name) : QString();
-}
-inline QString shownText(QMenu* menu, QAction* item) {
-    const QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(menu);
-    const int index = static_cast<int>(menu->actions().indexOf(item));
-    return shown && shown->child(index) ? shown->child(index)->text(QAccessible::Name) : QString();
 }
 
 class UiTest : public ::testing::Test {
