@@ -34,7 +34,7 @@ protected:
         };
         actions.makePreferencesWindow = [this] {
             calls.push_back("makePreferencesWindow");
-            return std::make_unique<PreferencesWindow>(outside.actions());
+            return std::make_unique<PreferencesWindow>(PreferencesActions{});
         };
         // On a bus that is not connected: no tray can appear.
         controller = std::make_unique<StatusBarController>(
@@ -44,23 +44,25 @@ protected:
     FakeEventServices services;
     ManualTimerFactory timers;
     GrabScrollManager manager{services, timers};
-    OutsideWorld outside;
     std::vector<std::string> calls;
     std::unique_ptr<StatusBarController> controller;
 };
 
-// The switch is not a setting: nothing is stored, and the checkmark shows
-// what the engine says.
-TEST_F(StatusBarTest, ToggleStopsAndRestartsTheEngineWithoutStoringAnything) {
-    for (const bool on : {false, true}) {
-        controller->toggleItem()->trigger();
+// Without any tray one line is logged and the engine keeps running; the
+// menu still works, e.g. from a later tray. The switch is not a setting:
+// nothing is stored, and the checkmark shows what the engine says.
+TEST_F(StatusBarTest, WithoutATrayTheEngineRunsAndTheSwitchStopsAndRestartsIt) {
+    EXPECT_EQ(controller->statusItem(), nullptr);
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0].rfind("[Quillmere] ", 0), 0u);
+    for (const bool on : {true, false, true}) {
         EXPECT_EQ(manager.isEnabled, on);
         EXPECT_EQ(controller->toggleItem()->isChecked(), on);
         EXPECT_EQ(manager.hasEventTap(), on);
         EXPECT_EQ(services.liveTaps, on ? 1 : 0);
+        controller->toggleItem()->trigger();
     }
     EXPECT_EQ(store.size(), 0u);
-    EXPECT_TRUE(outside.events.empty());
 }
 
 // The four item texts follow the language; the checkmark and the version
@@ -113,17 +115,6 @@ TEST_F(StatusBarTest, CtrlQInTheOpenMenuStopsTheEngineThenQuits) {
     QTest::keyClick(menu, Qt::Key_Q, Qt::ControlModifier);
     EXPECT_EQ(calls, std::vector<std::string>{"quit"});
     EXPECT_FALSE(menu->isVisible());
-}
-
-// Without any tray one line is logged and the engine keeps running; the
-// menu still works, e.g. from a later tray.
-TEST_F(StatusBarTest, WithoutAnyTrayOneLineIsLoggedAndTheEngineKeepsRunning) {
-    EXPECT_EQ(controller->statusItem(), nullptr);
-    ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0].rfind("[Quillmere] ", 0), 0u);
-    EXPECT_TRUE(manager.hasEventTap());
-    controller->toggleItem()->trigger();
-    EXPECT_FALSE(manager.hasEventTap());
 }
 
 } // namespace
