@@ -10,6 +10,7 @@
 #include "support/FakeEventServices.h"
 #include "support/ManualTimerFactory.h"
 #include "ui/Localization.h"
+#include "ui/PreferencesWindow.h"
 #include "ui/StatusBarController.h"
 
 #include <QAction>

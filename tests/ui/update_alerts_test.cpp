@@ -7,6 +7,7 @@
 #include "ui/UpdateAlerts.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -20,6 +21,13 @@
 
 namespace quillmere::testing {
 namespace {
+
+// The text as shown (and read out by a screen reader): Qt takes a single '&'
+// in a button's text as a shortcut marker and hides it.
+QString shownText(QObject* control) {
+    const QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(control);
+    return shown ? shown->text(QAccessible::Name) : QString();
+}
 
 struct SeenAlert {
     QStringList texts;   // every text shown, top to bottom
