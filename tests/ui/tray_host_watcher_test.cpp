@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
@@ -38,7 +39,11 @@ class StandInWatcher : public QObject {
 public:
     // Read on the stand-in's own thread, written by the test's.
     std::atomic<bool> hostRegistered = false;
-    bool isHostRegistered() const { return hostRegistered; }
+    mutable std::atomic<int> reads = 0;
+    bool isHostRegistered() const {
+        ++reads;
+        return hostRegistered;
+    }
     QStringList items() {
         QMutexLocker lock(&mutex_);
         return items_;
@@ -113,7 +118,10 @@ TEST_F(TrayHostWatcherTest, TheIconWaitsForAHostThenItsMenuAndTooltipGoToThePane
         },
         Qt::BlockingQueuedConnection);
     ASSERT_TRUE(registered);
-    QTest::qWait(300);
+    // Asked and answered, it makes no item yet.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return stand->reads > 0 && controller.findChildren<QDBusPendingCallWatcher*>().isEmpty();
+    }));
     EXPECT_EQ(controller.notifierItem(), nullptr);
     stand->hostRegistered = true;
     ASSERT_TRUE(panelSide.send(
