@@ -1,7 +1,9 @@
-// Waiting for a tray host, on a private session bus with a stand-in for the
-// panel's status-notifier watcher; and the tray icon that follows it, as a
-// panel's process sees it. (A real panel coming late and restarting, and its
-// clicks in the menu, are the sway desktop VM test's.)
+// The tray: the menu (the engine switch, the preferences window and update
+// checks it opens, Quit, the language it follows), what happens when no tray
+// is there, and the icon that waits for a panel's host, as the panel's
+// process sees it, on a private session bus with a stand-in for the panel's
+// status-notifier watcher. (A real panel coming late, restarting and
+// clicking in the menu is the sway desktop VM test's.)
 
 #include "UiTestSupport.h"
 #include "support/PrivateBus.h"
@@ -10,14 +12,18 @@
 #include "engine/GrabScrollManager.h"
 #include "support/FakeEventServices.h"
 #include "support/ManualTimerFactory.h"
+#include "ui/Localization.h"
+#include "ui/PreferencesWindow.h"
 #include "ui/StatusBarController.h"
 #include "ui/StatusNotifierItem.h"
 #include "ui/TrayHostWatcher.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QMenu>
 #include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
@@ -63,44 +69,125 @@ signals:
     void StatusNotifierHostRegistered();
 };
 
-class TrayHostWatcherTest : public UiTest {
+class TrayTest : public UiTest {
 protected:
     void SetUp() override {
         UiTest::SetUp();
-        if (!bus.ok())
-            GTEST_SKIP() << "no dbus-daemon";
-        appSide = bus.connect(QStringLiteral("quillmere-app"));
-        panelSide = bus.connect(QStringLiteral("quillmere-panel"));
-        ASSERT_TRUE(appSide.isConnected() && panelSide.isConnected());
-        // The panel answers from its own thread, as another process would,
-        // so a blocking query from this thread gets its reply.
-        stand = new StandInWatcher;
-        stand->moveToThread(&panelThread);
-        QObject::connect(&panelThread, &QThread::finished, stand, &QObject::deleteLater);
-        panelThread.start();
+        manager.start();
+        log.lines.clear();
+        StatusBarActions actions;
+        actions.checkSilently = [this] { calls.push_back("checkSilently"); };
+        actions.checkForUpdate = [this] { calls.push_back("checkForUpdate"); };
+        actions.quitApplication = [this] {
+            calls.push_back(manager.hasEventTap() ? "quit while running" : "quit");
+        };
+        actions.makePreferencesWindow = [this] {
+            calls.push_back("makePreferencesWindow");
+            return std::make_unique<PreferencesWindow>(PreferencesActions{});
+        };
+        // On a bus that is not connected: no tray can appear.
+        controller = std::make_unique<StatusBarController>(
+            manager, actions, QDBusConnection(QStringLiteral("no-bus")));
     }
-
     void TearDown() override {
         panelThread.quit();
         panelThread.wait();
         UiTest::TearDown();
     }
 
-    PrivateBus bus;
-    QDBusConnection appSide{QString()};
-    QDBusConnection panelSide{QString()};
-    QThread panelThread;
-    StandInWatcher* stand = nullptr;
+    FakeEventServices services;
+    ManualTimerFactory timers;
+    GrabScrollManager manager{services, timers};
+    std::vector<std::string> calls;
+    std::unique_ptr<StatusBarController> controller;
+    QThread panelThread; // where a stand-in panel answers
 };
+
+// Without any tray one line is logged and the engine keeps running; the
+// menu still works, e.g. from a later tray. The switch is not a setting:
+// nothing is stored, and the checkmark shows what the engine says.
+TEST_F(TrayTest, WithoutATrayTheEngineRunsAndTheSwitchStopsAndRestartsIt) {
+    EXPECT_EQ(controller->statusItem(), nullptr);
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0].rfind("[Quillmere] ", 0), 0u);
+    for (const bool on : {true, false, true}) {
+        EXPECT_EQ(manager.isEnabled, on);
+        EXPECT_EQ(controller->toggleItem()->isChecked(), on);
+        EXPECT_EQ(manager.hasEventTap(), on);
+        EXPECT_EQ(services.liveTaps, on ? 1 : 0);
+        controller->toggleItem()->trigger();
+    }
+    EXPECT_EQ(store.size(), 0u);
+}
+
+// The four item texts follow the language; the checkmark and the version
+// stay. A notice after the controller is gone reaches nothing.
+TEST_F(TrayTest, LanguageNoticeRetitlesTheFourItemsOnly) {
+    controller->toggleItem()->trigger(); // checkmark off
+    store.setObject("language", std::string("ja"));
+    LanguageNotifier::instance().post();
+    const std::pair<QAction*, QString> items[] = {
+        {controller->toggleItem(), L10n::enabled()},
+        {controller->prefsItem(), L10n::preferences()},
+        {controller->updateItem(), L10n::checkForUpdates()},
+        {controller->quitItem(), L10n::quit()},
+        {controller->versionItem(), AppInfo::versionTitle},
+    };
+    for (const auto& [item, text] : items)
+        EXPECT_EQ(item->text(), text);
+    EXPECT_NE(controller->quitItem()->text(), "Quit");
+    EXPECT_FALSE(controller->toggleItem()->isChecked());
+    controller.reset();
+    LanguageNotifier::instance().post();
+}
+
+// One window, brought back when closed or minimised; each opening checks
+// for updates silently, the menu item for the user.
+TEST_F(TrayTest, PreferencesReuseOneWindowAndCheckSilentlyEachTimeUpdatesCheckForTheUser) {
+    controller->prefsItem()->trigger();
+    PreferencesWindow* first = controller->preferencesWindow();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isVisible());
+    first->close();
+    controller->prefsItem()->trigger();
+    EXPECT_EQ(controller->preferencesWindow(), first);
+    EXPECT_TRUE(first->isVisible());
+    first->showMinimized();
+    controller->prefsItem()->trigger();
+    EXPECT_FALSE(first->isMinimized());
+    controller->updateItem()->trigger();
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"makePreferencesWindow", "checkSilently", "checkSilently",
+                                        "checkSilently", "checkForUpdate"}));
+}
+
+// Ctrl+Q in the open menu is the same as choosing Quit: the engine stops
+// before the application is asked to quit.
+TEST_F(TrayTest, CtrlQInTheOpenMenuStopsTheEngineThenQuits) {
+    QMenu* menu = controller->menu();
+    menu->popup(QPoint(10, 10));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+    QTest::keyClick(menu, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(calls, std::vector<std::string>{"quit"});
+    EXPECT_FALSE(menu->isVisible());
+}
 
 // The icon waits for a panel that comes after Quillmere, past a watcher
 // without a host (that is no tray yet) to the host's signal; the panel then
 // gets the item, its menu and its tooltip.
-TEST_F(TrayHostWatcherTest, TheIconWaitsForAHostThenItsMenuAndTooltipGoToThePanel) {
-    FakeEventServices services;
-    ManualTimerFactory timers;
-    GrabScrollManager manager(services, timers);
-    manager.start();
+TEST_F(TrayTest, TheIconWaitsForAHostThenItsMenuAndTooltipGoToThePanel) {
+    PrivateBus bus;
+    if (!bus.ok())
+        GTEST_SKIP() << "no dbus-daemon";
+    QDBusConnection appSide = bus.connect(QStringLiteral("quillmere-app"));
+    QDBusConnection panelSide = bus.connect(QStringLiteral("quillmere-panel"));
+    ASSERT_TRUE(appSide.isConnected() && panelSide.isConnected());
+    // The panel answers from its own thread, as another process would, so a
+    // blocking query from this thread gets its reply.
+    auto* stand = new StandInWatcher;
+    stand->moveToThread(&panelThread);
+    QObject::connect(&panelThread, &QThread::finished, stand, &QObject::deleteLater);
+    panelThread.start();
     log.lines.clear();
     StatusBarController controller(manager, {}, appSide);
     EXPECT_EQ(controller.notifierItem(), nullptr);
@@ -185,4 +272,4 @@ TEST_F(TrayHostWatcherTest, TheIconWaitsForAHostThenItsMenuAndTooltipGoToThePane
 } // namespace
 } // namespace quillmere::testing
 
-#include "tray_host_watcher_test.moc"
+#include "tray_test.moc"
