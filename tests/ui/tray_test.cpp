@@ -111,17 +111,15 @@ TEST_F(TrayTest, WithoutATrayTheEngineRunsAndTheSwitchStopsAndRestartsIt) {
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_EQ(log.lines[0].rfind("[Quillmere] ", 0), 0u);
     for (const bool on : {true, false, true}) {
-        EXPECT_EQ(manager.isEnabled, on);
         EXPECT_EQ(controller->toggleItem()->isChecked(), on);
         EXPECT_EQ(manager.hasEventTap(), on);
-        EXPECT_EQ(services.liveTaps, on ? 1 : 0);
         controller->toggleItem()->trigger();
     }
     EXPECT_EQ(store.size(), 0u);
 }
 
-// The four item texts follow the language; the checkmark and the version
-// stay. A notice after the controller is gone reaches nothing.
+// The four item texts follow the language; the checkmark stays. A notice after the controller is
+// gone reaches nothing.
 TEST_F(TrayTest, LanguageNoticeRetitlesTheFourItemsOnly) {
     controller->toggleItem()->trigger(); // checkmark off
     store.setObject("language", std::string("ja"));
@@ -130,12 +128,9 @@ TEST_F(TrayTest, LanguageNoticeRetitlesTheFourItemsOnly) {
         {controller->toggleItem(), L10n::enabled()},
         {controller->prefsItem(), L10n::preferences()},
         {controller->updateItem(), L10n::checkForUpdates()},
-        {controller->quitItem(), L10n::quit()},
-        {controller->versionItem(), AppInfo::versionTitle},
-    };
+        {controller->quitItem(), L10n::quit()}};
     for (const auto& [item, text] : items)
         EXPECT_EQ(item->text(), text);
-    EXPECT_NE(controller->quitItem()->text(), "Quit");
     EXPECT_FALSE(controller->toggleItem()->isChecked());
     controller.reset();
     LanguageNotifier::instance().post();
