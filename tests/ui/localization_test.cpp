@@ -3,8 +3,8 @@
 // stored code and the version substitution. (The change notice is checked
 // where the preferences window sends it.)
 
-#include "engine/MemorySettingsStore.h"
-#include "engine/ScrollConfig.h"
+#include "UiTestSupport.h"
+
 #include "ui/Localization.h"
 #include "ui/Translations.h"
 
@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace quillmere {
+namespace quillmere::testing {
 namespace {
 
 using Row = std::vector<std::string>;
@@ -40,13 +40,7 @@ QString updateMessageAsIs() {
     return L10n::updateMessage(QStringLiteral("%@"));
 }
 
-class LocalizationTest : public ::testing::Test {
-protected:
-    void SetUp() override { ScrollConfig::setDefaults(&store); }
-    void TearDown() override { ScrollConfig::setDefaults(nullptr); }
-
-    MemorySettingsStore store;
-};
+using LocalizationTest = UiTest;
 
 // Each stored code reaches its own texts through every accessor, and its
 // direction; anything else reads as English.
@@ -140,4 +134,4 @@ TEST_F(LocalizationTest, EveryLanguageHasItsOwnCompleteTexts) {
 }
 
 } // namespace
-} // namespace quillmere
+} // namespace quillmere::testing

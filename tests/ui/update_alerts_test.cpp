@@ -30,7 +30,7 @@ QString shownText(QObject* control) {
 }
 
 struct SeenAlert {
-    QStringList texts;   // every text shown, top to bottom
+    QStringList texts;   // every text shown: the labels, then the text areas
     QStringList buttons; // left to right, as shown
     QString defaultButton;
     bool allPlain = true;
@@ -46,23 +46,15 @@ template <typename Show> auto runAlert(Show show, const QString& press, SeenAler
         ASSERT_NE(alert, nullptr);
         const auto at = [alert](const QWidget* w) { return w->mapTo(alert, QPoint()); };
         seen.fits = alert->screen()->availableGeometry().contains(alert->frameGeometry());
-        QList<QWidget*> shown;
         for (QLabel* label : alert->findChildren<QLabel*>()) {
             if (label->isVisible() && !label->text().isEmpty()) {
-                shown.append(label);
+                seen.texts.append(label->text());
                 seen.allPlain = seen.allPlain && label->textFormat() == Qt::PlainText;
             }
         }
         for (QTextEdit* area : alert->findChildren<QTextEdit*>()) {
-            shown.append(area);
+            seen.texts.append(area->toPlainText());
             seen.scrolls = seen.scrolls || area->verticalScrollBar()->maximum() > 0;
-        }
-        std::sort(shown.begin(), shown.end(),
-                  [&](QWidget* a, QWidget* b) { return at(a).y() < at(b).y(); });
-        for (const QWidget* text : shown) {
-            const auto* label = qobject_cast<const QLabel*>(text);
-            seen.texts.append(label ? label->text()
-                                    : static_cast<const QTextEdit*>(text)->toPlainText());
         }
         QList<QAbstractButton*> buttons = alert->findChildren<QAbstractButton*>();
         std::sort(buttons.begin(), buttons.end(),
