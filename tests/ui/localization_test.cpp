@@ -57,20 +57,18 @@ TEST_F(LocalizationTest, ReferenceDataMatchesAndEveryStoredCodeReachesItsTexts) 
     ASSERT_EQ(english.size(), Translations::keyCount) << "reference data missing or incomplete";
     ASSERT_EQ(std::size(accessors), Translations::keyCount);
     for (std::size_t k = 0; k < english.size(); ++k) {
-        ASSERT_EQ(english[k].size(), 2u) << "row " << k;
-        EXPECT_EQ(Translations::allKeys()[k].name, english[k][0]);
-        EXPECT_EQ(Translations::table()[0].texts.*Translations::allKeys()[k].key, english[k][1]);
+        EXPECT_EQ(Translations::allKeys()[k].name, english[k].at(0));
+        EXPECT_EQ(Translations::table()[0].texts.*Translations::allKeys()[k].key, english[k].at(1));
     }
     const std::vector<Row> languages = readTsv("languages.tsv");
     ASSERT_EQ(languages.size(), Languages::count) << "reference data missing or incomplete";
     const std::set<std::string> rightToLeft{"ar", "he", "fa", "ur"};
     for (std::size_t i = 0; i < languages.size(); ++i) {
-        ASSERT_EQ(languages[i].size(), 4u) << "row " << i;
-        const std::string& code = languages[i][2];
+        const std::string& code = languages[i].at(2);
         SCOPED_TRACE(code);
         const Language language = Languages::allCases()[i];
         EXPECT_EQ(Languages::rawValue(language), code);
-        EXPECT_EQ(Languages::displayName(language), languages[i][3]);
+        EXPECT_EQ(Languages::displayName(language), languages[i].at(3));
         store.setObject("language", code);
         ASSERT_EQ(Languages::current(), language);
         EXPECT_EQ(Languages::isRightToLeft(language), rightToLeft.count(code) == 1);
