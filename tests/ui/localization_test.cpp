@@ -102,7 +102,6 @@ TEST_F(LocalizationTest, EveryLanguageHasItsOwnCompleteTexts) {
     for (std::size_t i = 0; i < table.size(); ++i) {
         const Language language = Languages::allCases()[i];
         SCOPED_TRACE(std::string(Languages::rawValue(language)));
-        ASSERT_EQ(table[i].language, language) << "entries out of popup order";
         // Persian and Urdu write kaf and yeh in their own forms, Arabic in
         // its own: a mix-up renders but reads as a misspelling.
         const bool farsiForms = language == Language::persian || language == Language::urdu;

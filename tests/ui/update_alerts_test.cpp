@@ -75,7 +75,7 @@ template <typename Show> auto runAlert(Show show, const QString& press, SeenAler
 
 using UpdateAlerts::Choice;
 
-class UpdateAlertsTest : public UiTest {};
+using UpdateAlertsTest = UiTest;
 
 // Every language shows its texts as they stand in the table ('&' included,
 // markup as plain text), the prefix, "OK" and the server's notes; each
@@ -86,33 +86,27 @@ TEST_F(UpdateAlertsTest, EveryLanguageShowsItsTextsLiterallyAndAnswersThePressed
     for (int line = 1; line <= 300; ++line)
         longNotes += QStringLiteral("Change number %1\n").arg(line);
     longNotes += QString(2000, u'x'); // one word longer than any screen is wide
-    const struct {
-        std::optional<QString> notes;
-        int press; // -1: Escape
-        Choice answer;
-    } cases[] = {
-        {std::nullopt, 0, Choice::later},
-        {"One\nTwo", 1, Choice::download},
-        {"", 2, Choice::visitWebsite},
-        {longNotes, -1, Choice::later},
-    };
+    // The notes sent, and the button pressed (-1: Escape, which answers "Later").
+    const std::pair<std::optional<QString>, int> cases[] = {
+        {std::nullopt, 0}, {"One\nTwo", 1}, {"", 2}, {longNotes, -1}};
+    const Choice answers[] = {Choice::later, Choice::download, Choice::visitWebsite};
     for (std::size_t i = 0; i < Languages::count; ++i) {
         const std::string code(Languages::rawValue(Languages::allCases()[i]));
         SCOPED_TRACE(code);
         store.setObject("language", code);
-        const auto& c = cases[i % std::size(cases)];
+        const auto& [notes, press] = cases[i % std::size(cases)];
         const QStringList buttons{L10n::later(), L10n::download(), L10n::visitWebsite()};
         SeenAlert update;
-        EXPECT_EQ(runAlert([&] { return UpdateAlerts::showUpdateAvailable("<b>1.1</b>", c.notes); },
-                           c.press < 0 ? QString() : buttons[c.press], update),
-                  c.answer);
+        EXPECT_EQ(runAlert([&] { return UpdateAlerts::showUpdateAvailable("<b>1.1</b>", notes); },
+                           press < 0 ? QString() : buttons[press], update),
+                  press < 0 ? Choice::later : answers[press]);
         EXPECT_EQ(update.texts, (QStringList{"Quillmere - " + L10n::updateAvailable(),
                                              L10n::updateMessage("<b>1.1</b>") +
-                                                 (c.notes ? "\n\n" + *c.notes : "")}));
+                                                 (notes ? "\n\n" + *notes : "")}));
         EXPECT_EQ(update.buttons, buttons);
         EXPECT_EQ(update.defaultButton, L10n::later());
         EXPECT_TRUE(update.fits);
-        EXPECT_EQ(update.scrolls, c.notes == longNotes);
+        EXPECT_EQ(update.scrolls, notes == longNotes);
         SeenAlert none;
         runAlert([] { UpdateAlerts::showNoUpdate(); }, "", none);
         EXPECT_EQ(none.texts, (QStringList{L10n::noUpdateTitle(), L10n::noUpdateMessage()}));
