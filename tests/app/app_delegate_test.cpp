@@ -9,6 +9,7 @@
 #include "engine/ScrollConfig.h"
 #include "net/NetTesting.h"
 #include "support/FakeEventServices.h"
+#include "support/LogCapture.h"
 #include "support/ManualTimerFactory.h"
 #include "ui/StatusBarController.h"
 
@@ -56,6 +57,7 @@ TEST(AppDelegate, StartsOnceAfterAccessOnALaterTurnWithThePromptGone) {
     for (const auto& [trustedFromCheck, refuseTap] :
          {std::pair{1, false}, {2, false}, {5, false}, {1, true}}) {
         SCOPED_TRACE(::testing::Message() << trustedFromCheck << refuseTap);
+        testing::LogCapture log; // the lines themselves are the engine's and the VM test's
         requests.clear();
         services.refuseTap = refuseTap;
         int checks = 0;

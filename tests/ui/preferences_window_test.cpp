@@ -121,8 +121,8 @@ TEST_F(PreferencesWindowTest, EachControlStoresItsValueAndReportsEveryChange) {
 }
 
 // Shown again, the window reads the store afresh and shows a bad speed as
-// the default, an unknown language as English, without repairing the store
-// or reporting anything.
+// the default, an unknown language as English, without repairing the store.
+// (That showing reports nothing, the event sequence above shows.)
 TEST_F(PreferencesWindowTest, ShowingReadsTheStoreAfreshWithoutRepairingIt) {
     const std::pair<SettingsValue, const char*> speeds[] = {
         {12.34, "12.3"}, {80.0, "80.0"}, {0.0, "3.0"}, {-2.0, "3.0"}, {std::string("fast"), "3.0"}};
@@ -154,7 +154,7 @@ void wheelOver(QWidget* control) {
 // not change the language or the speed: only a control focused by a click
 // or Tab takes the wheel. A language chosen is stored first, then the texts
 // are re-read, then the notice is posted, then the change reported.
-TEST_F(PreferencesWindowTest, TheWheelChangesOnlyAFocusedControl) {
+TEST_F(PreferencesWindowTest, OnlyAFocusedControlTakesTheWheelAndALanguageIsStoredBeforeItsNotice) {
     window->showWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     wheelOver(v().langPopup);
