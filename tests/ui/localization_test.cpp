@@ -42,8 +42,9 @@ QString updateMessageAsIs() {
 
 using LocalizationTest = UiTest;
 
-// Each stored code reaches its own texts through every accessor, and its
-// direction; anything else reads as English.
+// The reference data match; each stored code reaches its own texts through
+// every accessor, and its direction; anything else reads as English; the
+// version goes into the update message as plain text.
 TEST_F(LocalizationTest, ReferenceDataMatchesAndEveryStoredCodeReachesItsTexts) {
     using namespace L10n;
     // Every public text accessor, in the order of Translations::allKeys().

@@ -66,17 +66,18 @@ TEST_F(PreferencesWindowTest, EachControlStoresItsValueAndReportsEveryChange) {
     const auto changed = [&](const char* name, const char* value) {
         expected.push_back({"setting_changed", {{"setting_name", name}, {"setting_value", value}}});
     };
-    // Each check box stores its own key only, also when the store already
-    // holds the value a click gives.
-    const std::pair<const char*, const char*> rows[] = {
-        {"vertical_scroll", "enableVerticalScroll"},
-        {"horizontal_scroll", "enableHorizontalScroll"},
-        {"diagonal_scroll", "diagonalScroll"},
-        {"reverse_scroll", "reverseScroll"},
-        {"smooth_scroll", "usePixelScrolling"},
-        {"momentum_scroll", "momentumScroll"}};
-    for (const auto& [settingName, key] : rows) {
+    // Each check box shows the setting's default and stores its own key
+    // only, also when the store already holds the value a click gives.
+    const std::tuple<const char*, const char*, bool> rows[] = {
+        {"vertical_scroll", "enableVerticalScroll", true},
+        {"horizontal_scroll", "enableHorizontalScroll", true},
+        {"diagonal_scroll", "diagonalScroll", false},
+        {"reverse_scroll", "reverseScroll", true},
+        {"smooth_scroll", "usePixelScrolling", true},
+        {"momentum_scroll", "momentumScroll", true}};
+    for (const auto& [settingName, key, byDefault] : rows) {
         const bool before = box(settingName)->isChecked();
+        EXPECT_EQ(before, byDefault) << key;
         const std::size_t sizeBefore = store.size();
         click(box(settingName));
         EXPECT_EQ(store.boolValue(key), !before);
