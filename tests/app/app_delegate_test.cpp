@@ -1,7 +1,9 @@
-// Start-up after the permission: engine, tray menu, launch report,
-// heartbeat, the silent update check after its delay; stop at termination.
-#include "AppInfo.h"
+// Start-up: the wait for input access (a prompt while it lasts, polling
+// behind it), then once, on a later turn of the loop, the engine, the tray
+// menu, the launch report, the heartbeat and, after its delay, the silent
+// update check; the engine stops at termination.
 #include "app/AppDelegate.h"
+#include "app/PermissionPrompt.h"
 #include "engine/GrabScrollManager.h"
 #include "engine/MemorySettingsStore.h"
 #include "engine/ScrollConfig.h"
@@ -11,6 +13,7 @@
 #include "support/ManualTimerFactory.h"
 #include "ui/StatusBarController.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QNetworkRequest>
 #include <QTest>
@@ -23,99 +26,75 @@ namespace {
 
 using namespace std::chrono_literals;
 
+PermissionPrompt* openPrompt() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* prompt = qobject_cast<PermissionPrompt*>(w); prompt && prompt->isVisible())
+            return prompt;
+    return nullptr;
+}
+
+// The shared engine keeps them for the rest of the run.
 testing::FakeEventServices services;
 testing::ManualTimerFactory timers;
 
-class AppDelegateTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        GrabScrollManager::installShared(services, timers);
-        ScrollConfig::setDefaults(&store);
-        NetTesting::Hooks hooks;
-        // Nothing leaves the process: every request is recorded and dropped.
-        hooks.updateOrigin = hooks.analyticsOrigin = QUrl("https://127.0.0.1:9");
-        hooks.requestGate = [this](const QNetworkRequest& request) {
-            requests.push_back(request.url());
-            return false;
-        };
-        NetTesting::install(hooks);
-    }
-    void TearDown() override {
-        NetTesting::reset();
-        ScrollConfig::setDefaults(nullptr);
-    }
-    AppDelegate::Options options(std::chrono::milliseconds updateCheckDelay) {
-        return {{[this] {
-                     ++checks;
-                     return trusted;
-                 },
-                 1ms},
-                updateCheckDelay};
-    }
-
-    bool trusted = false;
-    int checks = 0;
+TEST(AppDelegate, StartsOnceAfterAccessOnALaterTurnWithThePromptGone) {
+    GrabScrollManager::installShared(services, timers);
     MemorySettingsStore store;
-    testing::LogCapture log;
-    std::vector<QUrl> requests;
-};
-
-TEST_F(AppDelegateTest, NothingHappensUntilAccessThenEverythingInOrder) {
-    AppDelegate delegate(options(100ms));
-    delegate.applicationDidFinishLaunching();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return checks >= 5; })); // polls without access
-    EXPECT_EQ(delegate.statusBarController(), nullptr);
-    EXPECT_FALSE(GrabScrollManager::shared().hasEventTap());
-    EXPECT_TRUE(requests.empty()); // no analytics before the permission
-
-    QElapsedTimer sinceGrant;
-    sinceGrant.start();
-    trusted = true;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.statusBarController() != nullptr; }));
-    EXPECT_TRUE(GrabScrollManager::shared().hasEventTap());
-    const std::vector<std::string> expected = {
-        "[Quillmere] 시작 중...",
-        "[Quillmere] AXIsProcessTrusted = 0",
-        "[Quillmere] AXIsProcessTrustedWithOptions(prompt) = 0",
-        "[Quillmere] 접근성 권한 부여됨",
-        "[Quillmere] 접근성 권한 확인됨",
-        "[Quillmere] 이벤트 탭 활성화됨",
-        "[Quillmere] 준비 완료 — 오른쪽 버튼 드래그로 스크롤하세요",
+    ScrollConfig::setDefaults(&store);
+    std::vector<QString> requests;
+    NetTesting::Hooks hooks;
+    // Nothing leaves the process: every request is recorded and dropped.
+    hooks.updateOrigin = hooks.analyticsOrigin = QUrl("https://127.0.0.1:9");
+    hooks.requestGate = [&](const QNetworkRequest& request) {
+        requests.push_back(request.url().path());
+        return false;
     };
-    std::vector<std::string> ours; // the tray's own note about a missing tray aside
-    std::copy_if(log.lines.begin(), log.lines.end(), std::back_inserter(ours),
-                 [](const std::string& line) { return line.find("tray") == std::string::npos; });
-    EXPECT_EQ(ours, expected);
-    // The launch report at once, the heartbeat every 300 s.
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].path(), "/mp/collect");
-    ASSERT_NE(NetTesting::heartbeatTimer(), nullptr);
-    EXPECT_EQ(NetTesting::heartbeatTimer()->interval(), 300000);
+    NetTesting::install(hooks);
 
-    // The silent update check follows the delay after the grant, not before.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return requests.size() == 2; }));
-    EXPECT_GE(sinceGrant.elapsed(), 100);
-    EXPECT_EQ(requests[1].path(), "/checkUpdate/");
-    EXPECT_EQ(requests[1].query(), QStringLiteral("v=") + AppInfo::version);
+    // When access comes (1: at once, 2: between the first check and the
+    // prompt's), and whether the engine is refused (it only logs then: the
+    // rest comes all the same).
+    for (const auto& [trustedFromCheck, refuseTap] :
+         {std::pair{1, false}, {2, false}, {5, false}, {1, true}}) {
+        SCOPED_TRACE(::testing::Message() << trustedFromCheck << refuseTap);
+        testing::LogCapture log; // the lines themselves are the engine's and the VM test's
+        requests.clear();
+        services.refuseTap = refuseTap;
+        int checks = 0;
+        QElapsedTimer sinceStart;
+        sinceStart.start();
+        AppDelegate delegate({{[&] { return ++checks >= trustedFromCheck; }, 1ms}, 50ms});
+        delegate.applicationDidFinishLaunching();
+        EXPECT_EQ(delegate.statusBarController(), nullptr); // never from inside the call
+        QCoreApplication::sendPostedEvents();
+        // With a prompt up, the grant is seen by the poll only.
+        EXPECT_EQ(delegate.statusBarController() != nullptr, trustedFromCheck == 1);
+        EXPECT_EQ(requests.size(), trustedFromCheck == 1 ? 1u : 0u) << "a report before access";
+        EXPECT_EQ(openPrompt() != nullptr, trustedFromCheck > 1);
+        // The launch report, then the update check after its delay.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return requests.size() == 2; }));
+        EXPECT_GE(sinceStart.elapsed(), 50);
+        EXPECT_EQ(openPrompt(), nullptr);
+        // A timer as fast as the poll fires twice: the poll would have ticked.
+        const int checksAtEnd = checks;
+        QTimer marker;
+        int fired = 0;
+        QObject::connect(&marker, &QTimer::timeout, [&] { ++fired; });
+        marker.start(1ms);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fired >= 2; }));
+        EXPECT_EQ(checks, checksAtEnd) << "the poll goes on after the grant";
+        EXPECT_EQ(requests, (std::vector<QString>{"/mp/collect", "/checkUpdate/"}));
+        ASSERT_NE(NetTesting::heartbeatTimer(), nullptr);
+        EXPECT_EQ(NetTesting::heartbeatTimer()->interval(), 300000);
+        EXPECT_NE(delegate.statusBarController(), nullptr);
+        EXPECT_EQ(GrabScrollManager::shared().hasEventTap(), !refuseTap);
 
-    delegate.applicationWillTerminate();
-    EXPECT_FALSE(GrabScrollManager::shared().hasEventTap());
-    EXPECT_EQ(log.lines.back(), "[Quillmere] 이벤트 탭 비활성화됨");
-}
-
-TEST_F(AppDelegateTest, RefusedEngineStillBringsUpTheMenu) {
-    trusted = true;
-    GrabScrollManager::shared().stop();
-    services.refuseTap = true;
-    AppDelegate delegate(options(1h));
-    delegate.applicationDidFinishLaunching();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.statusBarController() != nullptr; }));
+        delegate.applicationWillTerminate();
+        EXPECT_FALSE(GrabScrollManager::shared().hasEventTap());
+    }
     services.refuseTap = false;
-    EXPECT_FALSE(GrabScrollManager::shared().hasEventTap());
-    EXPECT_NE(std::find(log.lines.begin(), log.lines.end(),
-                        "[Quillmere] CGEvent tap 생성 실패 — 접근성 권한을 확인하세요."),
-              log.lines.end());
-    EXPECT_EQ(requests.size(), 1u); // the launch report all the same
+    NetTesting::reset();
+    ScrollConfig::setDefaults(nullptr);
 }
 
 } // namespace

@@ -1,64 +1,14 @@
 #pragma once
-// Shared pieces of the window and menu tests: an in-memory settings store
-// installed for each test, a recorder for usage events and log lines,
-// preferences actions that reach nothing outside the process, and the text
-// a control shows.
+// The base of the window and menu tests: an in-memory settings store
+// installed for each test, and the log lines written meanwhile.
 
-#include "engine/Log.h"
 #include "engine/MemorySettingsStore.h"
 #include "engine/ScrollConfig.h"
 #include "support/LogCapture.h"
-#include "ui/PreferencesWindow.h"
-
-#include <QAccessible>
-#include <QAction>
-#include <QJsonObject>
-#include <QMenu>
-#include <QString>
-#include <QUrl>
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 namespace quillmere::testing {
-
-struct SentEvent {
-    QString name;
-    QJsonObject params;
-};
-
-// What the preferences window asked of the outside world.
-struct OutsideWorld {
-    std::vector<SentEvent> events;
-    std::vector<bool> launchAtLoginCalls;
-    bool launchAtLoginRegistered = false;
-    std::vector<QUrl> openedUrls;
-
-    PreferencesActions actions() {
-        PreferencesActions actions;
-        actions.sendEvent = [this](const QString& name, const QJsonObject& params) {
-            events.push_back({name, params});
-        };
-        actions.setLaunchAtLogin = [this](bool on) { launchAtLoginCalls.push_back(on); };
-        actions.isLaunchAtLoginEnabled = [this] { return launchAtLoginRegistered; };
-        actions.openUrl = [this](const QUrl& url) { openedUrls.push_back(url); };
-        return actions;
-    }
-};
-
-// The text as shown (and read out by a screen reader): Qt takes a single '&'
-// in a button's or menu item's text as a shortcut marker and hides it.
-inline QString shownText(QObject* control) {
-    const QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(control);
-    return shown ? shown->text(QAccessible::Name) : QString();
-}
-inline QString shownText(QMenu* menu, QAction* item) {
-    const QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(menu);
-    const int index = static_cast<int>(menu->actions().indexOf(item));
-    return shown && shown->child(index) ? shown->child(index)->text(QAccessible::Name) : QString();
-}
 
 class UiTest : public ::testing::Test {
 protected:
@@ -66,7 +16,7 @@ protected:
     void TearDown() override { ScrollConfig::setDefaults(nullptr); }
 
     MemorySettingsStore store;
-    testing::LogCapture log;
+    LogCapture log;
 };
 
 } // namespace quillmere::testing

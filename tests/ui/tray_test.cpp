@@ -1,0 +1,243 @@
+// The tray: the menu (the engine switch, the preferences window and update
+// checks it opens, Quit, the language it follows), what happens when no tray
+// is there, and the icon that waits for a panel's host, as the panel's
+// process sees it, on a private session bus with a stand-in for the panel's
+// status-notifier watcher. (A real panel coming late, restarting and
+// clicking in the menu is the sway desktop VM test's.)
+
+#include "UiTestSupport.h"
+#include "support/PrivateBus.h"
+
+#include "AppInfo.h"
+#include "engine/GrabScrollManager.h"
+#include "support/FakeEventServices.h"
+#include "support/ManualTimerFactory.h"
+#include "ui/Localization.h"
+#include "ui/PreferencesWindow.h"
+#include "ui/StatusBarController.h"
+#include "ui/StatusNotifierItem.h"
+#include "ui/TrayHostWatcher.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QMenu>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+
+namespace quillmere::testing {
+namespace {
+
+// What a panel registers on the bus: the watcher name, with its host flag,
+// taking the items that register with it.
+class StandInWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
+
+public:
+    // Read on the stand-in's own thread, written by the test's.
+    std::atomic<bool> hostRegistered = false;
+    mutable std::atomic<int> reads = 0;
+    std::atomic<int> registrations = 0;
+    QString item; // the last item's service, set before it is counted
+    bool isHostRegistered() const {
+        ++reads;
+        return hostRegistered;
+    }
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service) {
+        item = service;
+        ++registrations;
+    }
+};
+
+class TrayTest : public UiTest {
+protected:
+    void SetUp() override {
+        UiTest::SetUp();
+        manager.start();
+        log.lines.clear();
+        StatusBarActions actions;
+        actions.checkSilently = [this] { calls.push_back("checkSilently"); };
+        actions.checkForUpdate = [this] { calls.push_back("checkForUpdate"); };
+        actions.quitApplication = [this] {
+            calls.push_back(manager.hasEventTap() ? "quit while running" : "quit");
+        };
+        actions.makePreferencesWindow = [this] {
+            calls.push_back("makePreferencesWindow");
+            return std::make_unique<PreferencesWindow>(PreferencesActions{});
+        };
+        // On a bus that is not connected: no tray can appear.
+        controller = std::make_unique<StatusBarController>(
+            manager, actions, QDBusConnection(QStringLiteral("no-bus")));
+    }
+    void TearDown() override {
+        panelThread.quit();
+        panelThread.wait();
+        UiTest::TearDown();
+    }
+
+    FakeEventServices services;
+    ManualTimerFactory timers;
+    GrabScrollManager manager{services, timers};
+    std::vector<std::string> calls;
+    std::unique_ptr<StatusBarController> controller;
+    QThread panelThread; // where a stand-in panel answers
+};
+
+// Without any tray one line is logged and the engine keeps running; the
+// menu still works, e.g. from a later tray. The switch is not a setting:
+// nothing is stored, and the checkmark shows what the engine says.
+TEST_F(TrayTest, WithoutATrayTheEngineRunsAndTheSwitchStopsAndRestartsIt) {
+    EXPECT_EQ(log.lines.size(), 1u);
+    for (const bool on : {true, false, true}) {
+        EXPECT_EQ(controller->toggleItem()->isChecked(), on);
+        EXPECT_EQ(manager.hasEventTap(), on);
+        controller->toggleItem()->trigger();
+    }
+    EXPECT_EQ(store.size(), 0u);
+}
+
+// One window, brought back when closed or minimised; each opening checks
+// for updates silently, the menu item for the user.
+TEST_F(TrayTest, PreferencesReuseOneWindowAndCheckSilentlyEachTimeUpdatesCheckForTheUser) {
+    controller->prefsItem()->trigger();
+    PreferencesWindow* first = controller->preferencesWindow();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isVisible());
+    first->close();
+    controller->prefsItem()->trigger();
+    EXPECT_EQ(controller->preferencesWindow(), first);
+    EXPECT_TRUE(first->isVisible());
+    first->showMinimized();
+    controller->prefsItem()->trigger();
+    EXPECT_FALSE(first->isMinimized());
+    controller->updateItem()->trigger();
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"makePreferencesWindow", "checkSilently", "checkSilently",
+                                        "checkSilently", "checkForUpdate"}));
+}
+
+// Ctrl+Q in the open menu is the same as choosing Quit: the engine stops
+// before the application is asked to quit.
+TEST_F(TrayTest, CtrlQInTheOpenMenuStopsTheEngineThenQuits) {
+    QMenu* menu = controller->menu();
+    menu->popup(QPoint(10, 10));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+    QTest::keyClick(menu, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(calls, std::vector<std::string>{"quit"});
+    // A language notice after the controller is gone reaches nothing.
+    controller.reset();
+    LanguageNotifier::instance().post();
+}
+
+// The icon waits for a panel that comes after Quillmere, past a watcher
+// without a host (that is no tray yet) to the host's signal; the panel then
+// gets the item, its menu and its tooltip.
+TEST_F(TrayTest, TheIconWaitsForAHostThenItsMenuAndTooltipGoToThePanel) {
+    PrivateBus bus;
+    if (!bus.ok())
+        GTEST_SKIP() << "no dbus-daemon";
+    QDBusConnection appSide = bus.connect(QStringLiteral("quillmere-app"));
+    QDBusConnection panelSide = bus.connect(QStringLiteral("quillmere-panel"));
+    ASSERT_TRUE(appSide.isConnected() && panelSide.isConnected());
+    // The panel answers from its own thread, as another process would, so a
+    // blocking query from this thread gets its reply.
+    auto* stand = new StandInWatcher;
+    stand->moveToThread(&panelThread);
+    QObject::connect(&panelThread, &QThread::finished, stand, &QObject::deleteLater);
+    panelThread.start();
+    log.lines.clear();
+    StatusBarController controller(manager, {}, appSide);
+    const QString problem = "no mouse can be taken over: /dev/input/event3 (Keys) is a keyboard";
+    controller.setMouseProblem(problem);
+
+    // The panel's watcher, without a host yet, answering on its own thread.
+    bool registered = false;
+    QMetaObject::invokeMethod(
+        stand,
+        [&] {
+            registered = panelSide.registerObject(TrayHostWatcher::watcherPath, stand,
+                                                  QDBusConnection::ExportAllContents) &&
+                         panelSide.registerService(TrayHostWatcher::watcherService);
+        },
+        Qt::BlockingQueuedConnection);
+    ASSERT_TRUE(registered);
+    // Asked and answered, it makes no item yet.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return stand->reads > 0 && controller.findChildren<QDBusPendingCallWatcher*>().isEmpty();
+    }));
+    EXPECT_EQ(controller.notifierItem(), nullptr);
+    stand->hostRegistered = true;
+    ASSERT_TRUE(panelSide.send(
+        QDBusMessage::createSignal(TrayHostWatcher::watcherPath, TrayHostWatcher::watcherInterface,
+                                   QStringLiteral("StatusNotifierHostRegistered"))));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stand->registrations == 1; }, 3000));
+    EXPECT_EQ(log.lines.size(), 1u) << "one line while waiting, nothing more";
+
+    // What a panel's process asks, in its words (gdbus's text of the reply).
+    const auto ask = [&](const QString& path, const QString& method, const QStringList& args) {
+        QProcess gdbus;
+        gdbus.start("gdbus", QStringList{"call", "--address", bus.address(), "--dest", stand->item,
+                                         "--object-path", path, "--method", method, "--"} +
+                                 args);
+        // This thread answers the call: its loop must run meanwhile.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return gdbus.state() == QProcess::NotRunning; }, 10000))
+            << method.toStdString();
+        return gdbus.readAllStandardOutput().trimmed().toStdString();
+    };
+    const auto toolTip = [&] {
+        return ask(StatusNotifierItem::itemPath, "org.freedesktop.DBus.Properties.Get",
+                   {"org.kde.StatusNotifierItem", "ToolTip"});
+    };
+    // The menu's revision, then each entry's label ("-" for a separator) and
+    // toggle state.
+    const auto menu = [&] {
+        const QString layout =
+            QString::fromStdString(ask(StatusNotifierItem::menuPath,
+                                       "com.canonical.dbusmenu.GetLayout", {"0", "-1", "@as []"}));
+        static const QRegularExpression entry(
+            "'label': <'([^']*)'>|'type': <'separator'>|'toggle-state': <(\\d+)>");
+        QStringList entries{layout.section(',', 0, 0).mid(8)};
+        for (const QRegularExpressionMatch& m : entry.globalMatch(layout))
+            entries << (m.hasCaptured(2)   ? "toggle " + m.captured(2)
+                        : m.hasCaptured(1) ? m.captured(1)
+                                           : QStringLiteral("-"));
+        return entries;
+    };
+
+    const QStringList before = menu();
+    EXPECT_EQ(before.mid(1).join('|').toStdString(),
+              std::string(AppInfo::versionTitle) +
+                  "|-|Enabled|toggle 1|-|Preferences...|Check for Updates...|-|Quit");
+    // The tooltip says why no mouse is taken, and nothing once one is.
+    const std::string title = QCoreApplication::applicationName().toStdString();
+    EXPECT_EQ(toolTip(),
+              "(<('', @a(iiay) [], '" + title + "', '" + problem.toStdString() + "')>,)");
+    controller.setMouseProblem({});
+    EXPECT_EQ(toolTip(), "(<('', @a(iiay) [], '" + title + "', '')>,)");
+
+    // Scrolling switched off, then another language: the panel reads the
+    // new state and texts.
+    controller.toggleItem()->trigger();
+    store.setObject("language", std::string("ja"));
+    LanguageNotifier::instance().post();
+    const QStringList after = menu();
+    EXPECT_GT(after[0].toUInt(), before[0].toUInt());
+    EXPECT_EQ(after.mid(1),
+              (QStringList{AppInfo::versionTitle, "-", L10n::enabled(), "toggle 0", "-",
+                           L10n::preferences(), L10n::checkForUpdates(), "-", L10n::quit()}));
+}
+
+} // namespace
+} // namespace quillmere::testing
+
+#include "tray_test.moc"
