@@ -57,7 +57,7 @@ TEST(AppDelegate, StartsOnceAfterAccessOnALaterTurnWithThePromptGone) {
     for (const auto& [trustedFromCheck, refuseTap] :
          {std::pair{1, false}, {2, false}, {5, false}, {1, true}}) {
         SCOPED_TRACE(::testing::Message() << trustedFromCheck << refuseTap);
-        testing::LogCapture log; // the lines themselves are the engine's and the VM test's
+        testing::LogCapture log;
         requests.clear();
         services.refuseTap = refuseTap;
         int checks = 0;
@@ -91,6 +91,22 @@ TEST(AppDelegate, StartsOnceAfterAccessOnALaterTurnWithThePromptGone) {
 
         delegate.applicationWillTerminate();
         EXPECT_FALSE(GrabScrollManager::shared().hasEventTap());
+        // The lines users and their scripts read (whether a tray is found
+        // depends on the environment).
+        if (trustedFromCheck == 2 && !refuseTap) {
+            std::erase_if(log.lines,
+                          [](const auto& line) { return line.find("tray") != line.npos; });
+            EXPECT_EQ(log.lines, (std::vector<std::string>{
+                                     "[Quillmere] 시작 중...",
+                                     "[Quillmere] AXIsProcessTrusted = 0",
+                                     "[Quillmere] AXIsProcessTrustedWithOptions(prompt) = 1",
+                                     "[Quillmere] 접근성 권한 부여됨",
+                                     "[Quillmere] 접근성 권한 확인됨",
+                                     "[Quillmere] 이벤트 탭 활성화됨",
+                                     "[Quillmere] 준비 완료 — 오른쪽 버튼 드래그로 스크롤하세요",
+                                     "[Quillmere] 이벤트 탭 비활성화됨",
+                                 }));
+        }
     }
     services.refuseTap = false;
     NetTesting::reset();
