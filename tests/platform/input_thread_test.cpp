@@ -32,19 +32,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Runs the loop on this thread until done() holds after a handler, or the
-// time is up (then false).
-template <typename Done> bool runUntil(EventLoop& loop, LoopTimerFactory& timers, Done done) {
-    bool met = false;
-    auto check = timers.scheduleRepeating(0ms, 1ms, [&] {
-        if ((met = done()))
-            loop.quit();
-    });
-    auto limit = timers.scheduleRepeating(5s, 0ms, [&] { loop.quit(); });
-    loop.run();
-    return met;
-}
-
 // A timer's deadlines are absolute and the loop reads each timer once per
 // round, so ticks that fell due meanwhile run together in that round: with
 // an interval of a nanosecond, many are due at every read.
@@ -66,11 +53,15 @@ TEST(LoopTimer, TicksDueTogetherRunInOneGoUntilTheTimerEnds) {
     auto payload = std::make_shared<int>(7);
     self = timers.scheduleRepeating(0ns, 1ns, [&, payload] {
         rounds.push_back(round);
-        if (rounds.size() == 5)
+        if (rounds.size() == 5) {
             self.reset();
+            loop.quit(); // after this round
+        }
         EXPECT_EQ(*payload, 7);
     });
-    ASSERT_TRUE(runUntil(loop, timers, [&] { return !self; }));
+    auto limit = timers.scheduleRepeating(5s, 0ns, [&] { loop.quit(); });
+    loop.run();
+    ASSERT_FALSE(self);
     loop.unwatch(fd);
     ::close(fd);
     EXPECT_EQ(rounds, std::vector<int>(5, rounds.front())) << "ticks ran after their timer ended";
@@ -200,33 +191,23 @@ TEST(EngineOnTheInputThread, StartStopTheSwitchAndSettingsAreSafeFromAnotherThre
     ScrollConfig::setDefaults(nullptr);
 }
 
-TEST(InputThread, WithoutUinputTheTapIsRefusedWithItsReason) {
-    testing::LogCapture log;
-    {
-        InputThread thread("/nonexistent/uinput");
-        // The engine says why it has no tap after the services said why.
-        GrabScrollManager(thread.services(), thread.timers(), &thread.loop()).start();
-        EXPECT_NE(thread.threadId(), ::gettid());
-    }
-    EXPECT_EQ(log.lines,
-              (std::vector<std::string>{
-                  "[Quillmere] cannot open /nonexistent/uinput for writing: No such file or "
-                  "directory",
-                  "[Quillmere] CGEvent tap 생성 실패 — 접근성 권한을 확인하세요."}));
-}
-
-TEST(InputThreadDeathTest, AFailureOnTheThreadEndsTheProcessWithOneLine) {
+// Without uinput the tap is refused, and the log says why before the engine
+// says it has none; a failure on the thread then ends the process with one
+// line. The lines go out through the writer thread, as in the app.
+TEST(InputThreadDeathTest, WithoutUinputTheTapIsRefusedAndAFailureEndsTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            // The line goes out through the writer thread, as in the app.
             QueuedLog::install();
             InputThread thread("/nonexistent/uinput");
+            GrabScrollManager(thread.services(), thread.timers(), &thread.loop()).start();
             thread.loop().post([] { throw std::runtime_error("broken handler"); });
             for (;;)
                 ::pause();
         },
         ::testing::ExitedWithCode(EXIT_FAILURE),
+        "\\[Quillmere\\] cannot open /nonexistent/uinput for writing: No such file or directory\n"
+        "\\[Quillmere\\] CGEvent tap [^\n]+\n"
         "\\[Quillmere\\] the input thread failed \\(broken handler\\); quitting so that the "
         "kernel releases every mouse");
 }

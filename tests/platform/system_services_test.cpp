@@ -115,21 +115,19 @@ TEST(SessionWatcher, FollowsTheSeatAndSleep) {
         QSignalSpy spy(&watcher, &SessionWatcher::activeChanged);
         ASSERT_TRUE(spy.wait(5000));
         EXPECT_FALSE(watcher.isActive());
-        const auto next = [&] {
-            EXPECT_TRUE(spy.wait(5000));
-            return !spy.isEmpty() && spy.takeLast().at(0).toBool();
-        };
         spy.clear();
-        logind.setActive(true);
-        EXPECT_TRUE(next());
-        logind.setActive(false, false); // only invalidated: asked again
-        EXPECT_FALSE(next());
-        logind.setActive(true);
-        EXPECT_TRUE(next());
-        emit logind.manager.PrepareForSleep(true);
-        EXPECT_FALSE(next());
-        emit logind.manager.PrepareForSleep(false);
-        EXPECT_TRUE(next());
+        const std::pair<std::function<void()>, bool> steps[] = {
+            {[&] { logind.setActive(true); }, true},
+            {[&] { logind.setActive(false, false); }, false}, // only invalidated: asked again
+            {[&] { logind.setActive(true); }, true},
+            {[&] { emit logind.manager.PrepareForSleep(true); }, false},
+            {[&] { emit logind.manager.PrepareForSleep(false); }, true},
+        };
+        for (const auto& [step, active] : steps) {
+            step();
+            ASSERT_TRUE(spy.wait(5000));
+            EXPECT_EQ(spy.takeLast().at(0).toBool(), active);
+        }
     }
 }
 
