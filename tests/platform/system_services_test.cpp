@@ -8,7 +8,7 @@
 #include "support/PrivateBus.h"
 #include "support/StandInLogind.h"
 
-#include <QDBusMessage>
+#include <QDBusContext>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -19,7 +19,7 @@
 namespace quillmere::testing {
 namespace {
 
-class StandInRtkit : public QObject {
+class StandInRtkit : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.RealtimeKit1")
     Q_PROPERTY(int MaxRealtimePriority MEMBER maxPriority)
@@ -33,14 +33,11 @@ public:
     uint askedPriority = 0;
 
 public slots:
-    void MakeThreadRealtime(qulonglong thread, uint priority, const QDBusMessage& call) {
+    void MakeThreadRealtime(qulonglong thread, uint priority) {
         askedThread = thread;
         askedPriority = priority;
-        if (refusal.isEmpty())
-            return;
-        call.setDelayedReply(true);
-        QDBusConnection::connectToBus(QString(), QStringLiteral("rtkit"))
-            .send(call.createErrorReply(refusal, QStringLiteral("Operation not permitted")));
+        if (!refusal.isEmpty())
+            sendErrorReply(refusal, QStringLiteral("Operation not permitted"));
     }
 };
 
