@@ -140,27 +140,18 @@ TEST(SettingsSnapshot, ReadersSeeWholePublicationsOnly) {
     EXPECT_EQ(mixed, 0);
 }
 
-// That a change of the installed store reaches the engine at once, and a
-// value that is not a Boolean reads as its default, the engine tests show.
-TEST(SettingsSnapshot, InstallingAStorePublishesItAndNoOtherStoreIsPublished) {
-    MemorySettingsStore store;
-    store.setBool("diagonalScroll", true); // before it is installed
-    ScrollConfig::setDefaults(&store);
-    EXPECT_TRUE(ScrollConfig::diagonalScroll());
-    MemorySettingsStore other;
-    other.setBool("diagonalScroll", false);
-    EXPECT_TRUE(ScrollConfig::diagonalScroll());
-    ScrollConfig::setDefaults(nullptr);
-    EXPECT_FALSE(ScrollConfig::diagonalScroll());
-}
-
-TEST(EngineOnTheInputThread, StartStopTheSwitchAndSettingsAreSafeFromAnotherThread) {
+TEST(EngineOnTheInputThread, PublishedSettingsStartStopAndTheSwitchAreSafeFromAnotherThread) {
     EventLoop loop;
     std::thread owner([&] { loop.run(); });
     testing::FakeEventServices services;
     testing::ManualTimerFactory timers;
-    MemorySettingsStore store;
+    // A store's settings are published when it is installed, and then its
+    // changes only (that they reach the engine at once the engine tests show).
+    MemorySettingsStore store, other;
+    store.setBool("diagonalScroll", true);
     ScrollConfig::setDefaults(&store);
+    other.setBool("diagonalScroll", false);
+    EXPECT_TRUE(ScrollConfig::diagonalScroll());
     GrabScrollManager engine(services, timers, &loop);
     testing::LogCapture log;
     engine.start();
@@ -189,6 +180,7 @@ TEST(EngineOnTheInputThread, StartStopTheSwitchAndSettingsAreSafeFromAnotherThre
     loop.quit();
     owner.join();
     ScrollConfig::setDefaults(nullptr);
+    EXPECT_FALSE(ScrollConfig::diagonalScroll());
 }
 
 // Without uinput the tap is refused, and the log says why before the engine
