@@ -211,7 +211,7 @@ TEST(DeviceDiscovery, ResolutionIsTheMarkedOrSingleMouseDpiEntryElseTheDefault) 
     }
 }
 
-// That the tap is refused without uinput, InputThread.WithoutUinput... shows.
+// That the tap is refused without uinput, InputThreadDeathTest shows.
 TEST(InputAccess, TrustedOnlyWithAWritableUinputNodeAndEveryMouseReadable) {
     EXPECT_FALSE(InputAccess::isTrusted("/nonexistent/uinput", {}));
     // Something that opens for reading but not for writing is not enough.
