@@ -138,15 +138,6 @@ Event scroll(std::int32_t vertical, std::int32_t horizontal, ScrollUnit units = 
     return makeScrollWheelEvent(units, wheelCount, vertical, horizontal, 0);
 }
 
-Wheel encode(ScrollWheelEncoder& encoder, const Event& event) {
-    std::vector<input_event> out;
-    encoder.encode(event, out);
-    Wheel result;
-    for (const input_event& ev : out)
-        result.emplace_back(ev.code, ev.value);
-    return result;
-}
-
 // 2 hi-res units per pixel and 40 per line; a legacy step for each detent
 // of 120 built up. Each case runs on an encoder of its own.
 TEST(ScrollWheelEncoder, ScrollsBecomeHiResUnitsWithALegacyStepPerDetent) {
@@ -186,8 +177,14 @@ TEST(ScrollWheelEncoder, ScrollsBecomeHiResUnitsWithALegacyStepPerDetent) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ScrollWheelEncoder encoder;
-        for (const auto& [event, expected] : c.steps)
-            EXPECT_EQ(encode(encoder, event), expected);
+        for (const auto& [event, expected] : c.steps) {
+            std::vector<input_event> out;
+            encoder.encode(event, out);
+            Wheel got;
+            for (const input_event& ev : out)
+                got.emplace_back(ev.code, ev.value);
+            EXPECT_EQ(got, expected);
+        }
     }
 }
 
@@ -214,7 +211,7 @@ TEST(DeviceDiscovery, ResolutionIsTheMarkedOrSingleMouseDpiEntryElseTheDefault) 
     }
 }
 
-// That the tap is refused without uinput, InputThread.WithoutUinput... shows.
+// That the tap is refused without uinput, InputThreadDeathTest shows.
 TEST(InputAccess, TrustedOnlyWithAWritableUinputNodeAndEveryMouseReadable) {
     EXPECT_FALSE(InputAccess::isTrusted("/nonexistent/uinput", {}));
     // Something that opens for reading but not for writing is not enough.

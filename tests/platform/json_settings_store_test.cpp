@@ -1,18 +1,19 @@
 // The settings file: types, merging with other writers, external edits,
 // corrupt and unreadable files, permissions, and surviving SIGKILL mid-write.
 #include "platform/JsonSettingsStore.h"
-#include "support/Child.h"
 #include "support/LogCapture.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 
 namespace quillmere {
@@ -126,7 +127,6 @@ TEST_F(JsonSettingsStoreTest, BadFilesAreKeptAsideOrLeftAloneAndLoggedOnce) {
 // round waits for the count in the file, never for a time.
 TEST_F(JsonSettingsStoreTest, FileSurvivesSigkillAtRandomWrites) {
     JsonSettingsStore(path).setObject("language", std::string("de"));
-    const QByteArray file = QFile::encodeName(path);
     std::mt19937 rng(7);
     int count = 0;
     const auto counted = [&] {
@@ -138,14 +138,12 @@ TEST_F(JsonSettingsStoreTest, FileSurvivesSigkillAtRandomWrites) {
     for (int round = 0; round < 50; ++round) {
         SCOPED_TRACE(round);
         const int target = count + std::uniform_int_distribution<int>(1, 20)(rng);
-        testing::Child writer([&] {
-            ::execl(SETTINGS_WRITER, SETTINGS_WRITER, file.constData(), "counter",
-                    static_cast<char*>(nullptr));
-            return 127;
-        });
+        QProcess writer;
+        writer.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        writer.start(QStringLiteral(SETTINGS_WRITER), {path, QStringLiteral("counter")});
         ASSERT_TRUE(QTest::qWaitFor([&] { return counted() >= target; }, 120'000));
-        ::kill(writer.pid(), SIGKILL);
-        ASSERT_TRUE(writer.waitForExit(std::chrono::seconds(60)));
+        writer.kill(); // SIGKILL
+        ASSERT_TRUE(writer.waitForFinished(60'000));
         counted();
         ASSERT_FALSE(HasFailure());
     }

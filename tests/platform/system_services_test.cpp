@@ -8,7 +8,7 @@
 #include "support/PrivateBus.h"
 #include "support/StandInLogind.h"
 
-#include <QDBusMessage>
+#include <QDBusContext>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -19,7 +19,7 @@
 namespace quillmere::testing {
 namespace {
 
-class StandInRtkit : public QObject {
+class StandInRtkit : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.RealtimeKit1")
     Q_PROPERTY(int MaxRealtimePriority MEMBER maxPriority)
@@ -33,14 +33,11 @@ public:
     uint askedPriority = 0;
 
 public slots:
-    void MakeThreadRealtime(qulonglong thread, uint priority, const QDBusMessage& call) {
+    void MakeThreadRealtime(qulonglong thread, uint priority) {
         askedThread = thread;
         askedPriority = priority;
-        if (refusal.isEmpty())
-            return;
-        call.setDelayedReply(true);
-        QDBusConnection::connectToBus(QString(), QStringLiteral("rtkit"))
-            .send(call.createErrorReply(refusal, QStringLiteral("Operation not permitted")));
+        if (!refusal.isEmpty())
+            sendErrorReply(refusal, QStringLiteral("Operation not permitted"));
     }
 };
 
@@ -115,21 +112,19 @@ TEST(SessionWatcher, FollowsTheSeatAndSleep) {
         QSignalSpy spy(&watcher, &SessionWatcher::activeChanged);
         ASSERT_TRUE(spy.wait(5000));
         EXPECT_FALSE(watcher.isActive());
-        const auto next = [&] {
-            EXPECT_TRUE(spy.wait(5000));
-            return !spy.isEmpty() && spy.takeLast().at(0).toBool();
-        };
         spy.clear();
-        logind.setActive(true);
-        EXPECT_TRUE(next());
-        logind.setActive(false, false); // only invalidated: asked again
-        EXPECT_FALSE(next());
-        logind.setActive(true);
-        EXPECT_TRUE(next());
-        emit logind.manager.PrepareForSleep(true);
-        EXPECT_FALSE(next());
-        emit logind.manager.PrepareForSleep(false);
-        EXPECT_TRUE(next());
+        const std::pair<std::function<void()>, bool> steps[] = {
+            {[&] { logind.setActive(true); }, true},
+            {[&] { logind.setActive(false, false); }, false}, // only invalidated: asked again
+            {[&] { logind.setActive(true); }, true},
+            {[&] { emit logind.manager.PrepareForSleep(true); }, false},
+            {[&] { emit logind.manager.PrepareForSleep(false); }, true},
+        };
+        for (const auto& [step, active] : steps) {
+            step();
+            ASSERT_TRUE(spy.wait(5000));
+            EXPECT_EQ(spy.takeLast().at(0).toBool(), active);
+        }
     }
 }
 

@@ -18,14 +18,11 @@ public:
         Event event;
     };
 
-    std::unique_ptr<EventTap> tapCreate(TapLocation, TapPlacement, TapOptions,
-                                        std::uint64_t eventsOfInterest, TapCallback callback,
-                                        void* userInfo) override {
+    std::unique_ptr<EventTap> tapCreate(TapLocation, TapPlacement, TapOptions, std::uint64_t,
+                                        TapCallback callback, void* userInfo) override {
         if (refuseTap)
             return nullptr;
         ++tapsCreated;
-        ++liveTaps;
-        lastMask = eventsOfInterest;
         callback_ = callback;
         userInfo_ = userInfo;
         auto tap = std::make_unique<Tap>(*this);
@@ -33,9 +30,7 @@ public:
         return tap;
     }
     std::optional<Event> createEvent() override {
-        Event event;
-        event.location = pointer;
-        return failCreateEvent ? std::nullopt : std::optional(event);
+        return failCreateEvent ? std::nullopt : std::optional(Event{});
     }
     std::optional<Event> createMouseEvent(EventType type, Point at, MouseButton button) override {
         return failMouseEvents ? std::nullopt : std::optional(makeMouseEvent(type, at, button));
@@ -51,22 +46,17 @@ public:
         posted.push_back({location, event});
     }
 
-    // Feeds one event through the live tap as the system would: returns
-    // whether it was passed on (true) or swallowed (false). With no tap, or
-    // a disabled one, the event passes untouched. An event without a time
-    // stamp or a source gets `now` and `source`; each drag first moves `now`
-    // on by `dragInterval` (one drag per momentum tick, unless told else).
-    bool deliver(Event event) {
-        event.timestamp = event.timestamp ? event.timestamp : now;
-        event.sourceDevice = event.sourceDevice ? event.sourceDevice : source;
-        return !tapEnabled() || callback_(TapProxy{}, event.type, &event, userInfo_);
-    }
-    bool rightDown(Point at = {}) { return right(EventType::rightMouseDown, at, 0, 0); }
+    // Feed one right-button event from mouse `source` through the live tap as
+    // the system would: each returns whether it was passed on (true) or
+    // swallowed (false). With no tap, or a disabled one, the event passes
+    // untouched. Each drag comes `dragInterval` after the one before (one
+    // drag per momentum tick, unless told else).
+    bool rightDown() { return right(EventType::rightMouseDown, 0, 0); }
     bool rightDrag(double dx, double dy) {
-        now += dragInterval;
-        return right(EventType::rightMouseDragged, pointer, dx, dy);
+        now_ += dragInterval;
+        return right(EventType::rightMouseDragged, dx, dy);
     }
-    bool rightUp() { return right(EventType::rightMouseUp, pointer, 0, 0); }
+    bool rightUp() { return right(EventType::rightMouseUp, 0, 0); }
     // Sends the "tap disabled by timeout" notification to the callback.
     void disableByTimeout() {
         if (tap_)
@@ -82,30 +72,18 @@ public:
     bool failCreateEvent = false;
     bool failMouseEvents = false;
     bool failScrollEvents = false;
-    Point pointer{100.0, 200.0};
-    std::int64_t now = 0;
     std::int64_t dragInterval = 16'000'000;
     std::uint64_t source = 1;
 
     // What happened.
     std::vector<Posted> posted;
     int tapsCreated = 0;
-    int liveTaps = 0;
-    std::uint64_t lastMask = 0;
     bool tapEnabled() const { return tap_ && tap_->isEnabled(); }
-    std::vector<Event> scrolls() const {
-        std::vector<Event> out;
-        for (const Posted& p : posted)
-            if (p.event.type == EventType::scrollWheel)
-                out.push_back(p.event);
-        return out;
-    }
 
 private:
     struct Tap : EventTap {
         explicit Tap(FakeEventServices& owner) : owner(owner) {}
         ~Tap() override {
-            --owner.liveTaps;
             if (owner.tap_ == this)
                 owner.tap_ = nullptr;
         }
@@ -114,12 +92,15 @@ private:
         FakeEventServices& owner;
         bool enabled = false;
     };
-    bool right(EventType type, Point at, double dx, double dy) {
-        Event event = makeMouseEvent(type, at, MouseButton::right);
+    bool right(EventType type, double dx, double dy) {
+        Event event = makeMouseEvent(type, {}, MouseButton::right);
         event.deltaX = dx;
         event.deltaY = dy;
-        return deliver(event);
+        event.timestamp = now_;
+        event.sourceDevice = source;
+        return !tapEnabled() || callback_(TapProxy{}, event.type, &event, userInfo_);
     }
+    std::int64_t now_ = 0;
     Tap* tap_ = nullptr;
     TapCallback callback_ = nullptr;
     void* userInfo_ = nullptr;
