@@ -1,12 +1,11 @@
 // A Qt 6 client for the desktop tests: a long document in a QTextEdit, as
 // any Qt application shows one, that reports on standard output what reaches
 // it, each line with its CLOCK_MONOTONIC arrival time in microseconds:
-//   wheel T ANGLE_X ANGLE_Y PIXEL_X PIXEL_Y PHASE
-//   context T X Y        a QContextMenuEvent (widget position)
+//   wheel T ANGLE_X ANGLE_Y
 //   menu T               a context menu was shown (it is closed again soon)
-//   move T X Y BUTTONS | press T BUTTON X Y | release T BUTTON X Y
+//   move T X Y | press T BUTTON X Y
 //   scroll T H V         the scroll bars' values (pixels)
-//   select N             the length of the selected text (no time)
+//   select T N           the length of the selected text
 // Standard input takes "reset": scroll to the middle, clear the selection.
 //   desktop_probe X Y WIDTH HEIGHT
 #include <QApplication>
@@ -38,8 +37,8 @@ void say(const char* kind, std::initializer_list<long long> values = {}) {
 
 class Reporter : public QObject {
 public:
-    Reporter(QTextEdit& edit, std::function<void()> onReady)
-        : edit_(edit), onReady_(std::move(onReady)) {}
+    explicit Reporter(QTextEdit& edit) : edit_(edit) {}
+    std::function<void()> onFirstPaint; // the window is mapped and has its size
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -49,43 +48,21 @@ protected:
         }
         if (watched != edit_.viewport())
             return false;
-        switch (event->type()) {
-        case QEvent::Paint: // the first frame: the window is mapped and has its size
-            if (onReady_)
-                QTimer::singleShot(0, this, std::exchange(onReady_, nullptr));
-            break;
-        case QEvent::Wheel: {
-            const auto* wheel = static_cast<QWheelEvent*>(event);
-            say("wheel", {wheel->angleDelta().x(), wheel->angleDelta().y(), wheel->pixelDelta().x(),
-                          wheel->pixelDelta().y(), wheel->phase()});
-            break;
-        }
-        case QEvent::ContextMenu: {
-            const QPoint p = static_cast<QContextMenuEvent*>(event)->pos();
-            say("context", {p.x(), p.y()});
-            break;
-        }
-        case QEvent::MouseMove:
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease: {
-            const auto* mouse = static_cast<QMouseEvent*>(event);
-            const QPoint p = mouse->position().toPoint();
-            if (event->type() == QEvent::MouseMove)
-                say("move", {p.x(), p.y(), mouse->buttons().toInt()});
-            else
-                say(event->type() == QEvent::MouseButtonPress ? "press" : "release",
-                    {mouse->button(), p.x(), p.y()});
-            break;
-        }
-        default:
-            break;
-        }
+        const auto* mouse = dynamic_cast<QMouseEvent*>(event);
+        const QPoint p = mouse ? mouse->position().toPoint() : QPoint();
+        if (event->type() == QEvent::Paint && onFirstPaint)
+            QTimer::singleShot(0, this, std::exchange(onFirstPaint, nullptr));
+        else if (const auto* wheel = dynamic_cast<QWheelEvent*>(event))
+            say("wheel", {wheel->angleDelta().x(), wheel->angleDelta().y()});
+        else if (event->type() == QEvent::MouseMove)
+            say("move", {p.x(), p.y()});
+        else if (event->type() == QEvent::MouseButtonPress)
+            say("press", {mouse->button(), p.x(), p.y()});
         return false;
     }
 
 private:
     QTextEdit& edit_;
-    std::function<void()> onReady_;
 };
 
 } // namespace
@@ -111,11 +88,8 @@ int main(int argc, char** argv) {
     };
     QObject::connect(edit.verticalScrollBar(), &QScrollBar::valueChanged, reportScroll);
     QObject::connect(edit.horizontalScrollBar(), &QScrollBar::valueChanged, reportScroll);
-    QObject::connect(&edit, &QTextEdit::selectionChanged, [&edit] {
-        std::printf("select %lld\n",
-                    static_cast<long long>(edit.textCursor().selectedText().size()));
-        std::fflush(stdout);
-    });
+    QObject::connect(&edit, &QTextEdit::selectionChanged,
+                     [&edit] { say("select", {edit.textCursor().selectedText().size()}); });
     auto reset = [&edit, reportScroll] {
         QTextCursor cursor = edit.textCursor();
         cursor.clearSelection();
@@ -124,10 +98,11 @@ int main(int argc, char** argv) {
         edit.horizontalScrollBar()->setValue(edit.horizontalScrollBar()->maximum() / 4);
         reportScroll();
     };
-    Reporter reporter(edit, [&edit, reset] {
+    Reporter reporter(edit);
+    reporter.onFirstPaint = [&edit, reset] {
         reset();
         say("ready", {edit.viewport()->width(), edit.viewport()->height()});
-    });
+    };
     app.installEventFilter(&reporter);
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
