@@ -2,7 +2,7 @@
 // any Qt application shows one, that reports on standard output what reaches
 // it, each line with its CLOCK_MONOTONIC arrival time in microseconds:
 //   wheel T ANGLE_X ANGLE_Y
-//   menu T               a context menu was shown (it is closed again soon)
+//   menu T               the context menu was opened (it is closed again soon)
 //   move T X Y | press T BUTTON X Y
 //   scroll T H V         the scroll bars' values (pixels)
 //   select T N           the length of the selected text
@@ -17,9 +17,8 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
-#include <functional>
-#include <initializer_list>
 #include <unistd.h>
 
 namespace {
@@ -35,75 +34,74 @@ void say(const char* kind, std::initializer_list<long long> values = {}) {
     std::fflush(stdout);
 }
 
-class Reporter : public QObject {
+class Probe : public QTextEdit {
 public:
-    explicit Reporter(QTextEdit& edit) : edit_(edit) {}
-    std::function<void()> onFirstPaint; // the window is mapped and has its size
+    Probe() {
+        setWindowTitle(QStringLiteral("Quillmere Qt probe"));
+        setLineWrapMode(NoWrap);
+        setReadOnly(true); // the text can still be selected with the mouse
+        setPlainText(QStringLiteral("The quick brown fox jumps over the lazy dog. ")
+                         .repeated(5)
+                         .append(QLatin1Char('\n'))
+                         .repeated(600));
+        viewport()->setMouseTracking(true);
+        for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()})
+            connect(bar, &QScrollBar::valueChanged, this, &Probe::reportScroll);
+        connect(this, &QTextEdit::selectionChanged, this,
+                [this] { say("select", {textCursor().selectedText().size()}); });
+    }
+
+    void reset() {
+        QTextCursor cursor = textCursor();
+        cursor.clearSelection();
+        setTextCursor(cursor);
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum() / 2);
+        horizontalScrollBar()->setValue(horizontalScrollBar()->maximum() / 4);
+        reportScroll();
+    }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (auto* menu = qobject_cast<QMenu*>(watched); menu && event->type() == QEvent::Show) {
-            say("menu");
-            QTimer::singleShot(300, menu, &QMenu::close);
-        }
-        if (watched != edit_.viewport())
-            return false;
+    bool viewportEvent(QEvent* event) override {
         const auto* mouse = dynamic_cast<QMouseEvent*>(event);
         const QPoint p = mouse ? mouse->position().toPoint() : QPoint();
-        if (event->type() == QEvent::Paint && onFirstPaint)
-            QTimer::singleShot(0, this, std::exchange(onFirstPaint, nullptr));
-        else if (const auto* wheel = dynamic_cast<QWheelEvent*>(event))
+        if (event->type() == QEvent::Paint && !painted_) {
+            // The first frame: the window is mapped and has its size.
+            painted_ = true;
+            QTimer::singleShot(0, this, [this] {
+                reset();
+                say("ready");
+            });
+        } else if (const auto* wheel = dynamic_cast<QWheelEvent*>(event)) {
             say("wheel", {wheel->angleDelta().x(), wheel->angleDelta().y()});
-        else if (event->type() == QEvent::MouseMove)
+        } else if (event->type() == QEvent::MouseMove) {
             say("move", {p.x(), p.y()});
-        else if (event->type() == QEvent::MouseButtonPress)
+        } else if (event->type() == QEvent::MouseButtonPress) {
             say("press", {mouse->button(), p.x(), p.y()});
-        return false;
+        }
+        return QTextEdit::viewportEvent(event);
+    }
+
+    // As QTextEdit's own, with the menu closed again soon.
+    void contextMenuEvent(QContextMenuEvent* event) override {
+        QMenu* menu = createStandardContextMenu(event->pos());
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(event->globalPos());
+        say("menu");
+        QTimer::singleShot(300, menu, &QMenu::close);
     }
 
 private:
-    QTextEdit& edit_;
+    void reportScroll() {
+        say("scroll", {horizontalScrollBar()->value(), verticalScrollBar()->value()});
+    }
+    bool painted_ = false;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    QTextEdit edit;
-    edit.setWindowTitle(QStringLiteral("Quillmere Qt probe"));
-    edit.setLineWrapMode(QTextEdit::NoWrap);
-    edit.setReadOnly(true);
-    edit.setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QStringList lines;
-    for (int i = 1; i <= 600; ++i)
-        lines << QStringLiteral("%1 The quick brown fox jumps over the lazy dog. ")
-                     .arg(i, 4)
-                     .repeated(5);
-    edit.setPlainText(lines.join(QLatin1Char('\n')));
-    edit.viewport()->setMouseTracking(true);
-
-    auto reportScroll = [&edit] {
-        say("scroll", {edit.horizontalScrollBar()->value(), edit.verticalScrollBar()->value()});
-    };
-    QObject::connect(edit.verticalScrollBar(), &QScrollBar::valueChanged, reportScroll);
-    QObject::connect(edit.horizontalScrollBar(), &QScrollBar::valueChanged, reportScroll);
-    QObject::connect(&edit, &QTextEdit::selectionChanged,
-                     [&edit] { say("select", {edit.textCursor().selectedText().size()}); });
-    auto reset = [&edit, reportScroll] {
-        QTextCursor cursor = edit.textCursor();
-        cursor.clearSelection();
-        edit.setTextCursor(cursor);
-        edit.verticalScrollBar()->setValue(edit.verticalScrollBar()->maximum() / 2);
-        edit.horizontalScrollBar()->setValue(edit.horizontalScrollBar()->maximum() / 4);
-        reportScroll();
-    };
-    Reporter reporter(edit);
-    reporter.onFirstPaint = [&edit, reset] {
-        reset();
-        say("ready", {edit.viewport()->width(), edit.viewport()->height()});
-    };
-    app.installEventFilter(&reporter);
+    Probe probe;
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
         char buffer[256];
@@ -111,11 +109,11 @@ int main(int argc, char** argv) {
         if (got <= 0)
             QCoreApplication::quit();
         else if (QByteArray(buffer, int(got)).contains("reset"))
-            reset();
+            probe.reset();
     });
-
-    if (args.size() >= 5)
-        edit.setGeometry(args[1].toInt(), args[2].toInt(), args[3].toInt(), args[4].toInt());
-    edit.show();
+    if (argc >= 5)
+        probe.setGeometry(std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]),
+                          std::atoi(argv[4]));
+    probe.show();
     return app.exec();
 }
