@@ -6,7 +6,8 @@
 //   move T X Y | press T BUTTON X Y
 //   scroll T H V         the scroll bars' values (pixels)
 //   select T N           the length of the selected text
-// Standard input takes "reset": scroll to the middle, clear the selection.
+// A line on standard input ("reset") scrolls to the middle and clears the
+// selection.
 //   desktop_probe X Y WIDTH HEIGHT
 #include <QApplication>
 #include <QMenu>
@@ -17,7 +18,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <unistd.h>
 
@@ -40,10 +40,8 @@ public:
         setWindowTitle(QStringLiteral("Quillmere Qt probe"));
         setLineWrapMode(NoWrap);
         setReadOnly(true); // the text can still be selected with the mouse
-        setPlainText(QStringLiteral("The quick brown fox jumps over the lazy dog. ")
-                         .repeated(5)
-                         .append(QLatin1Char('\n'))
-                         .repeated(600));
+        const QString line = QStringLiteral("The quick brown fox jumps over the lazy dog. ");
+        setPlainText((line.repeated(5) + QLatin1Char('\n')).repeated(600));
         viewport()->setMouseTracking(true);
         for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()})
             connect(bar, &QScrollBar::valueChanged, this, &Probe::reportScroll);
@@ -105,15 +103,13 @@ int main(int argc, char** argv) {
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
         char buffer[256];
-        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got <= 0)
-            QCoreApplication::quit();
-        else if (QByteArray(buffer, int(got)).contains("reset"))
+        if (::read(STDIN_FILENO, buffer, sizeof buffer) > 0)
             probe.reset();
+        else
+            QCoreApplication::quit();
     });
-    if (argc >= 5)
-        probe.setGeometry(std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]),
-                          std::atoi(argv[4]));
+    if (const QStringList a = app.arguments(); a.size() >= 5)
+        probe.setGeometry(a[1].toInt(), a[2].toInt(), a[3].toInt(), a[4].toInt());
     probe.show();
     return app.exec();
 }
