@@ -310,8 +310,9 @@ TEST_F(Desktop, WithQuillmereMotionSelectionAndRightClicksAreUnchanged) {
         EXPECT_EQ(with, baseline[c->name]) << c->name;
         row(*c, "context_menus_per_click", with["menus"]);
     }
-    // The tray host comes after Quillmere, as a slow panel at login. Not
-    // before: sway moves the floating windows down by the bar's height.
+    // The tray host comes after Quillmere, as a slow panel at login; only
+    // now, as sway moves the floating windows down by the bar's height when
+    // it comes, which would shift what the clients report under the checks.
     if (onSway)
         std::system((std::string(std::getenv("DESKTOP_SCRIPT")) + " tray").c_str());
 }
