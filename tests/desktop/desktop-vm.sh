@@ -43,7 +43,6 @@ tray)
     $as_tester env HOME=/home/tester XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-1 \
         DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS" \
         waybar -c $state/waybar.json -s $state/waybar.css >>/tmp/waybar.log 2>&1 &
-    echo $! >$state/tray.pid
     exit ;;
 run) ;;
 *) echo "desktop-vm.sh: unknown command $1" >&2; exit 2 ;;
@@ -53,6 +52,9 @@ server=$2 deb=$3 driver=$4
 shift 4
 since_boot() { echo "[desktop-vm] $1 at $(cut -d' ' -f1 /proc/uptime) s"; }
 since_boot "installing"
+# The manual page would have man-db's trigger re-index every page of the
+# host over 9p: minutes under emulation.
+rm -f /var/lib/man-db/auto-update
 dpkg -i "$deb" >/dev/null
 # The user is written by hand: the host's shadow files, which useradd wants,
 # are unreadable in the VM when the tests run as an ordinary user.

@@ -4,7 +4,7 @@ scrolling, the selection and the context menu itself; this file only reports
 what happened on standard output, in the same line format as desktop_probe
 (times are CLOCK_MONOTONIC microseconds):
   scroll T H V | move T X Y | press T BUTTON X Y | release T BUTTON X Y
-  menu T (the context menu was built; it is closed again soon) | select N
+  menu T (the context menu was built; it is closed again soon) | select T N
 Standard input takes "reset": scroll to the middle, clear the selection.
   gtk-document.py X Y WIDTH HEIGHT"""
 import os
@@ -68,7 +68,7 @@ def on_popup(_view, menu):
 def on_mark(buffer, _where, mark):
     if mark.get_name() in ("insert", "selection_bound"):
         bounds = buffer.get_selection_bounds()
-        say("select", bounds[1].get_offset() - bounds[0].get_offset() if bounds else 0)
+        say("select", now(), bounds[1].get_offset() - bounds[0].get_offset() if bounds else 0)
 
 
 view.connect("button-press-event", on_button, "press")

@@ -1,13 +1,13 @@
 // A Qt 6 client for the desktop tests: a long document in a QTextEdit, as
 // any Qt application shows one, that reports on standard output what reaches
 // it, each line with its CLOCK_MONOTONIC arrival time in microseconds:
-//   wheel T ANGLE_X ANGLE_Y PIXEL_X PIXEL_Y PHASE
-//   context T X Y        a QContextMenuEvent (widget position)
-//   menu T               a context menu was shown (it is closed again soon)
-//   move T X Y BUTTONS | press T BUTTON X Y | release T BUTTON X Y
+//   wheel T ANGLE_X ANGLE_Y
+//   menu T               the context menu was opened (it is closed again soon)
+//   move T X Y | press T BUTTON X Y
 //   scroll T H V         the scroll bars' values (pixels)
-//   select N             the length of the selected text (no time)
-// Standard input takes "reset": scroll to the middle, clear the selection.
+//   select T N           the length of the selected text
+// A line on standard input ("reset") scrolls to the middle and clears the
+// selection.
 //   desktop_probe X Y WIDTH HEIGHT
 #include <QApplication>
 #include <QMenu>
@@ -19,8 +19,6 @@
 
 #include <cstdio>
 #include <ctime>
-#include <functional>
-#include <initializer_list>
 #include <unistd.h>
 
 namespace {
@@ -36,111 +34,82 @@ void say(const char* kind, std::initializer_list<long long> values = {}) {
     std::fflush(stdout);
 }
 
-class Reporter : public QObject {
+class Probe : public QTextEdit {
 public:
-    Reporter(QTextEdit& edit, std::function<void()> onReady)
-        : edit_(edit), onReady_(std::move(onReady)) {}
+    Probe() {
+        setWindowTitle(QStringLiteral("Quillmere Qt probe"));
+        setLineWrapMode(NoWrap);
+        setReadOnly(true); // the text can still be selected with the mouse
+        const QString line = QStringLiteral("The quick brown fox jumps over the lazy dog. ");
+        setPlainText((line.repeated(5) + QLatin1Char('\n')).repeated(600));
+        viewport()->setMouseTracking(true);
+        for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()})
+            connect(bar, &QScrollBar::valueChanged, this, &Probe::reportScroll);
+        connect(this, &QTextEdit::selectionChanged, this,
+                [this] { say("select", {textCursor().selectedText().size()}); });
+    }
+
+    void reset() {
+        QTextCursor cursor = textCursor();
+        cursor.clearSelection();
+        setTextCursor(cursor);
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum() / 2);
+        horizontalScrollBar()->setValue(horizontalScrollBar()->maximum() / 4);
+        reportScroll();
+    }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (auto* menu = qobject_cast<QMenu*>(watched); menu && event->type() == QEvent::Show) {
-            say("menu");
-            QTimer::singleShot(300, menu, &QMenu::close);
+    bool viewportEvent(QEvent* event) override {
+        const auto* mouse = dynamic_cast<QMouseEvent*>(event);
+        const QPoint p = mouse ? mouse->position().toPoint() : QPoint();
+        if (event->type() == QEvent::Paint && !painted_) {
+            // The first frame: the window is mapped and has its size.
+            painted_ = true;
+            QTimer::singleShot(0, this, [this] {
+                reset();
+                say("ready");
+            });
+        } else if (const auto* wheel = dynamic_cast<QWheelEvent*>(event)) {
+            say("wheel", {wheel->angleDelta().x(), wheel->angleDelta().y()});
+        } else if (event->type() == QEvent::MouseMove) {
+            say("move", {p.x(), p.y()});
+        } else if (event->type() == QEvent::MouseButtonPress) {
+            say("press", {mouse->button(), p.x(), p.y()});
         }
-        if (watched != edit_.viewport())
-            return false;
-        switch (event->type()) {
-        case QEvent::Paint: // the first frame: the window is mapped and has its size
-            if (onReady_)
-                QTimer::singleShot(0, this, std::exchange(onReady_, nullptr));
-            break;
-        case QEvent::Wheel: {
-            const auto* wheel = static_cast<QWheelEvent*>(event);
-            say("wheel", {wheel->angleDelta().x(), wheel->angleDelta().y(), wheel->pixelDelta().x(),
-                          wheel->pixelDelta().y(), wheel->phase()});
-            break;
-        }
-        case QEvent::ContextMenu: {
-            const QPoint p = static_cast<QContextMenuEvent*>(event)->pos();
-            say("context", {p.x(), p.y()});
-            break;
-        }
-        case QEvent::MouseMove:
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease: {
-            const auto* mouse = static_cast<QMouseEvent*>(event);
-            const QPoint p = mouse->position().toPoint();
-            if (event->type() == QEvent::MouseMove)
-                say("move", {p.x(), p.y(), mouse->buttons().toInt()});
-            else
-                say(event->type() == QEvent::MouseButtonPress ? "press" : "release",
-                    {mouse->button(), p.x(), p.y()});
-            break;
-        }
-        default:
-            break;
-        }
-        return false;
+        return QTextEdit::viewportEvent(event);
+    }
+
+    // As QTextEdit's own, with the menu closed again soon.
+    void contextMenuEvent(QContextMenuEvent* event) override {
+        QMenu* menu = createStandardContextMenu(event->pos());
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(event->globalPos());
+        say("menu");
+        QTimer::singleShot(300, menu, &QMenu::close);
     }
 
 private:
-    QTextEdit& edit_;
-    std::function<void()> onReady_;
+    void reportScroll() {
+        say("scroll", {horizontalScrollBar()->value(), verticalScrollBar()->value()});
+    }
+    bool painted_ = false;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    QTextEdit edit;
-    edit.setWindowTitle(QStringLiteral("Quillmere Qt probe"));
-    edit.setLineWrapMode(QTextEdit::NoWrap);
-    edit.setReadOnly(true);
-    edit.setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QStringList lines;
-    for (int i = 1; i <= 600; ++i)
-        lines << QStringLiteral("%1 The quick brown fox jumps over the lazy dog. ")
-                     .arg(i, 4)
-                     .repeated(5);
-    edit.setPlainText(lines.join(QLatin1Char('\n')));
-    edit.viewport()->setMouseTracking(true);
-
-    auto reportScroll = [&edit] {
-        say("scroll", {edit.horizontalScrollBar()->value(), edit.verticalScrollBar()->value()});
-    };
-    QObject::connect(edit.verticalScrollBar(), &QScrollBar::valueChanged, reportScroll);
-    QObject::connect(edit.horizontalScrollBar(), &QScrollBar::valueChanged, reportScroll);
-    QObject::connect(&edit, &QTextEdit::selectionChanged, [&edit] {
-        std::printf("select %lld\n",
-                    static_cast<long long>(edit.textCursor().selectedText().size()));
-        std::fflush(stdout);
-    });
-    auto reset = [&edit, reportScroll] {
-        QTextCursor cursor = edit.textCursor();
-        cursor.clearSelection();
-        edit.setTextCursor(cursor);
-        edit.verticalScrollBar()->setValue(edit.verticalScrollBar()->maximum() / 2);
-        edit.horizontalScrollBar()->setValue(edit.horizontalScrollBar()->maximum() / 4);
-        reportScroll();
-    };
-    Reporter reporter(edit, [&edit, reset] {
-        reset();
-        say("ready", {edit.viewport()->width(), edit.viewport()->height()});
-    });
-    app.installEventFilter(&reporter);
+    Probe probe;
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
         char buffer[256];
-        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got <= 0)
+        if (::read(STDIN_FILENO, buffer, sizeof buffer) > 0)
+            probe.reset();
+        else
             QCoreApplication::quit();
-        else if (QByteArray(buffer, int(got)).contains("reset"))
-            reset();
     });
-
-    if (args.size() >= 5)
-        edit.setGeometry(args[1].toInt(), args[2].toInt(), args[3].toInt(), args[4].toInt());
-    edit.show();
+    if (const QStringList a = app.arguments(); a.size() >= 5)
+        probe.setGeometry(a[1].toInt(), a[2].toInt(), a[3].toInt(), a[4].toInt());
+    probe.show();
     return app.exec();
 }
