@@ -82,7 +82,7 @@ protected:
             }
         }
         for (std::size_t i = before; i < services.posted.size(); ++i)
-            out.posted += (out.posted.empty() ? "" : " ") + describe(services.posted[i].event);
+            out.posted += (out.posted.empty() ? "" : " ") + describe(services.posted[i]);
         return out;
     }
 
