@@ -95,20 +95,20 @@ protected:
 
 // Without any tray one line is logged and the engine keeps running; the
 // menu still works, e.g. from a later tray. The switch is not a setting:
-// nothing is stored, and the checkmark shows what the engine says.
-TEST_F(TrayTest, WithoutATrayTheEngineRunsAndTheSwitchStopsAndRestartsIt) {
+// nothing is stored, and the checkmark shows what the engine says. One
+// preferences window, brought back when closed or minimised; each opening
+// checks for updates silently, the menu item for the user. Ctrl+Q in the
+// open menu is the same as choosing Quit: the engine stops before the
+// application is asked to quit.
+TEST_F(TrayTest, WithoutATrayTheMenuSwitchesOpensPreferencesChecksAndQuits) {
     EXPECT_EQ(log.lines.size(), 1u);
-    for (const bool on : {true, false, true}) {
+    for (const bool on : {true, false, true, false}) {
         EXPECT_EQ(controller->toggleItem()->isChecked(), on);
         EXPECT_EQ(manager.hasEventTap(), on);
         controller->toggleItem()->trigger();
     }
     EXPECT_EQ(store.size(), 0u);
-}
 
-// One window, brought back when closed or minimised; each opening checks
-// for updates silently, the menu item for the user.
-TEST_F(TrayTest, PreferencesReuseOneWindowAndCheckSilentlyEachTimeUpdatesCheckForTheUser) {
     controller->prefsItem()->trigger();
     PreferencesWindow* first = controller->preferencesWindow();
     ASSERT_NE(first, nullptr);
@@ -121,19 +121,14 @@ TEST_F(TrayTest, PreferencesReuseOneWindowAndCheckSilentlyEachTimeUpdatesCheckFo
     controller->prefsItem()->trigger();
     EXPECT_FALSE(first->isMinimized());
     controller->updateItem()->trigger();
-    EXPECT_EQ(calls,
-              (std::vector<std::string>{"makePreferencesWindow", "checkSilently", "checkSilently",
-                                        "checkSilently", "checkForUpdate"}));
-}
 
-// Ctrl+Q in the open menu is the same as choosing Quit: the engine stops
-// before the application is asked to quit.
-TEST_F(TrayTest, CtrlQInTheOpenMenuStopsTheEngineThenQuits) {
     QMenu* menu = controller->menu();
     menu->popup(QPoint(10, 10));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
     QTest::keyClick(menu, Qt::Key_Q, Qt::ControlModifier);
-    EXPECT_EQ(calls, std::vector<std::string>{"quit"});
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"makePreferencesWindow", "checkSilently", "checkSilently",
+                                        "checkSilently", "checkForUpdate", "quit"}));
     // A language notice after the controller is gone reaches nothing.
     controller.reset();
     LanguageNotifier::instance().post();
