@@ -16,7 +16,7 @@
 namespace quillmere {
 namespace {
 
-TEST(LaunchAtLogin, RegistersReadsBackUnregistersAndLogsAFailure) {
+TEST(LaunchAtLogin, RegistersReadsBackUnregistersLogsAFailureAndQuotesTheExecValue) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
@@ -66,9 +66,8 @@ TEST(LaunchAtLogin, RegistersReadsBackUnregistersAndLogsAFailure) {
     EXPECT_FALSE(LaunchAtLoginHelper::isEnabled());
     ScrollConfig::setDefaults(nullptr);
     qputenv("XDG_CONFIG_HOME", oldConfig);
-}
 
-TEST(AutostartExec, PathsAreQuotedAndEscapedAsDesktopEntriesRequire) {
+    // The Exec value: paths quoted and escaped as desktop entries require.
     EXPECT_EQ(Autostart::execValue("/usr/bin/quillmere"), "/usr/bin/quillmere");
     EXPECT_EQ(Autostart::execValue("/opt/My Apps/quillmere"), "\"/opt/My Apps/quillmere\"");
     // The quoting's backslashes are doubled again for the key file: \\$ there.

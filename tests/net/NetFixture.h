@@ -158,7 +158,7 @@ protected:
         };
         shown.noUpdate = [this] { alerts.append("no update"); };
         UpdateChecker::setAlerts(shown);
-        applyHooks();
+        NetTesting::install(hooks);
         QObject::connect(&Network::manager(), &QNetworkAccessManager::finished, &updateServer,
                          [this] { ++finishedReplies; });
     }
@@ -173,7 +173,6 @@ protected:
         ScrollConfig::setDefaults(nullptr);
     }
 
-    void applyHooks() { NetTesting::install(hooks); }
     // Runs send() and waits until the replies it makes have finished, then
     // runs what their ends queued (alerts, opening a download).
     bool finishes(const std::function<void()>& send, int replies = 1) {

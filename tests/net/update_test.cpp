@@ -75,7 +75,7 @@ TEST_F(UpdateCheckerTest, AlertsFollowTheReplyAndWhoAsked) {
     EXPECT_TRUE(opened.isEmpty()); // "Later" does nothing
     EXPECT_EQ(updateServer.requests.value(0).line, "GET " + checkTarget + " HTTP/1.1");
     hooks.updateOrigin = QUrl(); // the real address, refused by the gate
-    applyHooks();
+    NetTesting::install(hooks);
     UpdateChecker::checkForUpdate();
     EXPECT_EQ(requested.last(), QUrl("https://quillmere.app" + checkTarget));
 }
@@ -100,12 +100,12 @@ TEST_F(UpdateCheckerTest, VisitWebsiteOpensTheSiteAndDownloadFetchesTheOfferedFi
 TEST_F(UpdateCheckerTest, TransportFailuresShowNothing) {
     const QSslConfiguration trusted = *hooks.sslConfiguration;
     hooks.sslConfiguration->setCaCertificates({});
-    applyHooks();
+    NetTesting::install(hooks);
     check({noUpdate});
     EXPECT_TRUE(updateServer.requests.isEmpty());
     hooks.sslConfiguration = trusted;
     hooks.checkTimeoutMs = 300;
-    applyHooks();
+    NetTesting::install(hooks);
     check({noUpdate, 200, {}, 1000, false});
     EXPECT_TRUE(alerts.isEmpty());
 }
@@ -154,7 +154,7 @@ TEST_F(UpdateDownloadTest, OnlyCompleteDownloadsReplaceTheFileAndAreOpened) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reply.status);
         hooks.downloadTimeoutMs = c.timeoutMs;
-        applyHooks();
+        NetTesting::install(hooks);
         updateServer.replies = {c.reply};
         ASSERT_TRUE(
             finishes([&] { UpdateDownload::start(updateServer.url("/Q.dmg?t=1"), limit); }));
@@ -184,7 +184,7 @@ TEST_F(UpdateDownloadTest, UnsafeDestinationsFetchNothing) {
     // A missing folder, and none known.
     for (const QString& folder : {path("missing"), QString()}) {
         hooks.downloadsFolder = folder;
-        applyHooks();
+        NetTesting::install(hooks);
         UpdateDownload::start(updateServer.url("/Q.dmg"));
     }
     EXPECT_TRUE(requested.isEmpty()); // the gate sees every request as it starts
