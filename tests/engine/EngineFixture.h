@@ -14,13 +14,9 @@
 // each followed by "@N" when it goes to a mouse other than mouse 1.
 
 #include "engine/GrabScrollManager.h"
-#include "engine/MemorySettingsStore.h"
-#include "engine/ScrollConfig.h"
 #include "support/FakeEventServices.h"
-#include "support/LogCapture.h"
 #include "support/ManualTimerFactory.h"
-
-#include <gtest/gtest.h>
+#include "support/StoreTest.h"
 
 #include <chrono>
 #include <cstdio>
@@ -30,13 +26,12 @@
 
 namespace quillmere::testing {
 
-class EngineTest : public ::testing::Test {
+class EngineTest : public StoreTest {
 protected:
     void SetUp() override {
-        ScrollConfig::setDefaults(&store);
+        StoreTest::SetUp();
         manager.start();
     }
-    void TearDown() override { ScrollConfig::setDefaults(nullptr); }
     // The next case from idle, on mouse 1, with a drag event per 16 ms.
     void reset() {
         timers.runUntilIdle();
@@ -114,11 +109,9 @@ protected:
         return text.str();
     }
 
-    MemorySettingsStore store;
     FakeEventServices services;
     ManualTimerFactory timers;
     GrabScrollManager manager{services, timers};
-    testing::LogCapture log;
 };
 
 } // namespace quillmere::testing

@@ -6,11 +6,10 @@
 // every request and refuses any to another host, and recorders for opened
 // URLs and the update alerts.
 
-#include "engine/MemorySettingsStore.h"
-#include "engine/ScrollConfig.h"
 #include "net/NetTesting.h"
 #include "net/Network.h"
 #include "net/UpdateChecker.h"
+#include "support/StoreTest.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -134,10 +133,10 @@ inline void installLockdown() {
     UpdateChecker::setAlerts({});
 }
 
-class NetFixture : public ::testing::Test {
+class NetFixture : public testing::StoreTest {
 protected:
     void SetUp() override {
-        ScrollConfig::setDefaults(&store);
+        StoreTest::SetUp();
         hooks.updateOrigin = updateServer.url();
         hooks.analyticsOrigin = analyticsServer.url();
         // Trusting the test certificate and nothing else.
@@ -170,7 +169,7 @@ protected:
         QCoreApplication::sendPostedEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         installLockdown();
-        ScrollConfig::setDefaults(nullptr);
+        StoreTest::TearDown();
     }
 
     // Runs send() and waits until the replies it makes have finished, then
@@ -183,7 +182,6 @@ protected:
         return done;
     }
 
-    MemorySettingsStore store;
     TestHttpsServer updateServer;
     TestHttpsServer analyticsServer;
     QTemporaryDir downloads;

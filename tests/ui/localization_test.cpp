@@ -3,7 +3,7 @@
 // stored code and the version substitution. (The change notice is checked
 // where the preferences window sends it.)
 
-#include "UiTestSupport.h"
+#include "support/StoreTest.h"
 
 #include "ui/Localization.h"
 #include "ui/Translations.h"
@@ -40,7 +40,7 @@ QString updateMessageAsIs() {
     return L10n::updateMessage(QStringLiteral("%@"));
 }
 
-using LocalizationTest = UiTest;
+using LocalizationTest = StoreTest;
 
 // The reference data match; each stored code reaches its own complete,
 // translated texts through every accessor, and its direction; anything else reads as English; the

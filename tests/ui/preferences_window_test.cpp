@@ -2,7 +2,7 @@
 // window refreshes from the store, that everything fits in every language
 // and mirrored for right-to-left ones, and its background's pixels.
 
-#include "UiTestSupport.h"
+#include "support/StoreTest.h"
 
 #include "AppInfo.h"
 #include "ui/GradientView.h"
@@ -34,10 +34,10 @@ struct SentEvent {
 // A window whose outside world is recorded: usage events, launch at login
 // (registration always fails: the state stays what `registered` says) and
 // opened links.
-class PreferencesWindowTest : public UiTest {
+class PreferencesWindowTest : public StoreTest {
 protected:
     void SetUp() override {
-        UiTest::SetUp();
+        StoreTest::SetUp();
         window = std::make_unique<PreferencesWindow>(PreferencesActions{
             [this](const QString& name, const QJsonObject& params) {
                 events.push_back({name, params});

@@ -5,8 +5,8 @@
 // status-notifier watcher. (A real panel coming late, restarting and
 // clicking in the menu is the sway desktop VM test's.)
 
-#include "UiTestSupport.h"
 #include "support/PrivateBus.h"
+#include "support/StoreTest.h"
 
 #include "AppInfo.h"
 #include "engine/GrabScrollManager.h"
@@ -55,10 +55,10 @@ public slots:
     }
 };
 
-class TrayTest : public UiTest {
+class TrayTest : public StoreTest {
 protected:
     void SetUp() override {
-        UiTest::SetUp();
+        StoreTest::SetUp();
         manager.start();
         log.lines.clear();
         StatusBarActions actions;

@@ -1,7 +1,7 @@
 // The update alerts as the user sees them: texts, buttons and what pressing
 // each one answers, in every language, and a long release note.
 
-#include "UiTestSupport.h"
+#include "support/StoreTest.h"
 
 #include "ui/Localization.h"
 #include "ui/UpdateAlerts.h"
@@ -75,7 +75,7 @@ template <typename Show> auto runAlert(Show show, const QString& press, SeenAler
 
 using UpdateAlerts::Choice;
 
-using UpdateAlertsTest = UiTest;
+using UpdateAlertsTest = StoreTest;
 
 // Every language shows its texts as they stand in the table ('&' included,
 // markup as plain text), the prefix, "OK" and the server's notes; each
