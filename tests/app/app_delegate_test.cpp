@@ -5,7 +5,7 @@
 #include "app/AppDelegate.h"
 #include "app/PermissionPrompt.h"
 #include "engine/GrabScrollManager.h"
-#include "net/NetTesting.h"
+#include "net/NetFixture.h"
 #include "support/FakeEventServices.h"
 #include "support/ManualTimerFactory.h"
 #include "support/StoreTest.h"
@@ -107,7 +107,7 @@ TEST_F(AppDelegateTest, StartsOnceAfterAccessOnALaterTurnWithThePromptGone) {
         }
     }
     services.refuseTap = false;
-    NetTesting::reset();
+    nettest::installLockdown(); // as between all tests
 }
 
 } // namespace
