@@ -112,11 +112,6 @@ TEST_F(UpdateCheckerTest, TransportFailuresShowNothing) {
 
 class UpdateDownloadTest : public NetFixture {
 protected:
-    QString path(const QString& name) const { return downloads.filePath(name); }
-    QByteArray read(const QString& name) const {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-    }
     QStringList entries() const {
         return QDir(downloads.path())
             .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden | QDir::System);
@@ -131,7 +126,7 @@ protected:
 // No temporary file is left behind.
 TEST_F(UpdateDownloadTest, OnlyCompleteDownloadsReplaceTheFileAndAreOpened) {
     constexpr qint64 limit = 64 * 1024;
-    QFile old(path("Q.dmg"));
+    QFile old(downloads.filePath("Q.dmg"));
     ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old image") == 9);
     old.close();
     TestHttpsServer mirror;
@@ -159,11 +154,13 @@ TEST_F(UpdateDownloadTest, OnlyCompleteDownloadsReplaceTheFileAndAreOpened) {
         ASSERT_TRUE(
             finishes([&] { UpdateDownload::start(updateServer.url("/Q.dmg?t=1"), limit); }));
         expected = c.saved.isEmpty() ? expected : c.saved;
-        EXPECT_EQ(read("Q.dmg"), expected);
+        QFile saved(downloads.filePath("Q.dmg"));
+        EXPECT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_EQ(saved.readAll(), expected);
         EXPECT_EQ(entries(), QStringList{"Q.dmg"});
     }
     EXPECT_EQ(updateServer.requests.value(0).line, "GET /Q.dmg?t=1 HTTP/1.1");
-    EXPECT_EQ(opened, QList<QUrl>(2, QUrl::fromLocalFile(path("Q.dmg"))));
+    EXPECT_EQ(opened, QList<QUrl>(2, QUrl::fromLocalFile(downloads.filePath("Q.dmg"))));
 }
 
 // An address that is not https or a file name that could leave the folder,
@@ -173,7 +170,7 @@ TEST_F(UpdateDownloadTest, OnlyCompleteDownloadsReplaceTheFileAndAreOpened) {
 // is even asked for.
 TEST_F(UpdateDownloadTest, UnsafeDestinationsFetchNothing) {
     ASSERT_TRUE(QDir(downloads.path()).mkdir("Folder.dmg"));
-    ASSERT_TRUE(QFile::link("precious", path("Link.dmg")));
+    ASSERT_TRUE(QFile::link("precious", downloads.filePath("Link.dmg")));
     for (const char* url :
          {"https://h/Folder.dmg", "https://h/Link.dmg", "http://h/Q.dmg", "file:///tmp/Q.dmg",
           "https:///Q.dmg", "https://h/", "https://h/a/..", "https://h/a/%2e%2e",
@@ -182,7 +179,7 @@ TEST_F(UpdateDownloadTest, UnsafeDestinationsFetchNothing) {
         UpdateDownload::start(QUrl(url));
 
     // A missing folder, and none known.
-    for (const QString& folder : {path("missing"), QString()}) {
+    for (const QString& folder : {downloads.filePath("missing"), QString()}) {
         hooks.downloadsFolder = folder;
         NetTesting::install(hooks);
         UpdateDownload::start(updateServer.url("/Q.dmg"));
