@@ -5,12 +5,10 @@
 #include "app/AppDelegate.h"
 #include "app/PermissionPrompt.h"
 #include "engine/GrabScrollManager.h"
-#include "engine/MemorySettingsStore.h"
-#include "engine/ScrollConfig.h"
-#include "net/NetTesting.h"
+#include "net/NetFixture.h"
 #include "support/FakeEventServices.h"
-#include "support/LogCapture.h"
 #include "support/ManualTimerFactory.h"
+#include "support/StoreTest.h"
 #include "ui/StatusBarController.h"
 
 #include <QApplication>
@@ -37,10 +35,10 @@ PermissionPrompt* openPrompt() {
 testing::FakeEventServices services;
 testing::ManualTimerFactory timers;
 
-TEST(AppDelegate, StartsOnceAfterAccessOnALaterTurnWithThePromptGone) {
+using AppDelegateTest = testing::StoreTest;
+
+TEST_F(AppDelegateTest, StartsOnceAfterAccessOnALaterTurnWithThePromptGone) {
     GrabScrollManager::installShared(services, timers);
-    MemorySettingsStore store;
-    ScrollConfig::setDefaults(&store);
     std::vector<QString> requests;
     NetTesting::Hooks hooks;
     // Nothing leaves the process: every request is recorded and dropped.
@@ -57,7 +55,7 @@ TEST(AppDelegate, StartsOnceAfterAccessOnALaterTurnWithThePromptGone) {
     for (const auto& [trustedFromCheck, refuseTap] :
          {std::pair{1, false}, {2, false}, {5, false}, {1, true}}) {
         SCOPED_TRACE(::testing::Message() << trustedFromCheck << refuseTap);
-        testing::LogCapture log;
+        log.lines.clear();
         requests.clear();
         services.refuseTap = refuseTap;
         int checks = 0;
@@ -109,8 +107,7 @@ TEST(AppDelegate, StartsOnceAfterAccessOnALaterTurnWithThePromptGone) {
         }
     }
     services.refuseTap = false;
-    NetTesting::reset();
-    ScrollConfig::setDefaults(nullptr);
+    nettest::installLockdown(); // as between all tests
 }
 
 } // namespace

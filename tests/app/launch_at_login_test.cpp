@@ -1,10 +1,8 @@
 // Launch at login through the autostart entry: register, read back,
 // session-manager switches, unregister, failures; the Exec value's quoting.
 #include "app/LaunchAtLoginHelper.h"
-#include "engine/MemorySettingsStore.h"
-#include "engine/ScrollConfig.h"
 #include "platform/Autostart.h"
-#include "support/LogCapture.h"
+#include "support/StoreTest.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,14 +14,13 @@
 namespace quillmere {
 namespace {
 
-TEST(LaunchAtLogin, RegistersReadsBackUnregistersAndLogsAFailure) {
+using LaunchAtLogin = testing::StoreTest;
+
+TEST_F(LaunchAtLogin, RegistersReadsBackUnregistersLogsAFailureAndQuotesTheExecValue) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
-    MemorySettingsStore store;
-    ScrollConfig::setDefaults(&store);
-    testing::LogCapture log;
 
     QFile entry(Autostart::entryPath());
     EXPECT_EQ(entry.fileName(), dir.path() + "/autostart/app.quillmere.Quillmere.desktop");
@@ -64,11 +61,9 @@ TEST(LaunchAtLogin, RegistersReadsBackUnregistersAndLogsAFailure) {
     EXPECT_TRUE(log.lines[0].starts_with("[Quillmere] Launch at login error: "));
     EXPECT_EQ(store.boolValue("launchAtLogin"), false);
     EXPECT_FALSE(LaunchAtLoginHelper::isEnabled());
-    ScrollConfig::setDefaults(nullptr);
     qputenv("XDG_CONFIG_HOME", oldConfig);
-}
 
-TEST(AutostartExec, PathsAreQuotedAndEscapedAsDesktopEntriesRequire) {
+    // The Exec value: paths quoted and escaped as desktop entries require.
     EXPECT_EQ(Autostart::execValue("/usr/bin/quillmere"), "/usr/bin/quillmere");
     EXPECT_EQ(Autostart::execValue("/opt/My Apps/quillmere"), "\"/opt/My Apps/quillmere\"");
     // The quoting's backslashes are doubled again for the key file: \\$ there.

@@ -5,8 +5,8 @@
 // Scripts are words: "d" a right press, "m:DX,DY" a right drag ("m:DX,DY*N"
 // N of them), "u" the release, "t:MS" time passing, "i:US" the time between
 // drag events from now on, "s:N" the mouse the next events come from,
-// "k:KEY=VALUE" a setting (true, false, a number, "-" to remove it, 'TEXT' or
-// anything else a string). run() gives back, per press, drag and release,
+// "k:KEY=VALUE" a setting (true, false, "-" to remove it, 'TEXT' a string,
+// anything else a number). run() gives back, per press, drag and release,
 // "s" (swallowed) or "p" (passed), and what the engine posted meanwhile: "D"
 // and "U" a right button press and release, "S:V,H/P" a scroll of wheel 1
 // (vertical) V and wheel 2 (horizontal) H with scroll phase P (0 when none),
@@ -14,13 +14,9 @@
 // each followed by "@N" when it goes to a mouse other than mouse 1.
 
 #include "engine/GrabScrollManager.h"
-#include "engine/MemorySettingsStore.h"
-#include "engine/ScrollConfig.h"
 #include "support/FakeEventServices.h"
-#include "support/LogCapture.h"
 #include "support/ManualTimerFactory.h"
-
-#include <gtest/gtest.h>
+#include "support/StoreTest.h"
 
 #include <chrono>
 #include <cstdio>
@@ -30,13 +26,12 @@
 
 namespace quillmere::testing {
 
-class EngineTest : public ::testing::Test {
+class EngineTest : public StoreTest {
 protected:
     void SetUp() override {
-        ScrollConfig::setDefaults(&store);
+        StoreTest::SetUp();
         manager.start();
     }
-    void TearDown() override { ScrollConfig::setDefaults(nullptr); }
     // The next case from idle, on mouse 1, with a drag event per 16 ms.
     void reset() {
         timers.runUntilIdle();
@@ -78,26 +73,21 @@ protected:
             } else if (word[0] == 's') {
                 services.source = std::stoull(arg);
             } else if (word[0] == 'k') {
-                set(arg.substr(0, arg.find('=')), arg.substr(arg.find('=') + 1));
+                const std::string key = arg.substr(0, arg.find('='));
+                const std::string value = arg.substr(arg.find('=') + 1);
+                if (value == "-")
+                    store.setObject(key, SettingsValue{});
+                else if (value.front() == '\'')
+                    store.setObject(key, value.substr(1, value.size() - 2));
+                else if (value == "true" || value == "false")
+                    store.setBool(key, value == "true");
+                else
+                    store.setObject(key, SettingsValue{std::strtod(value.c_str(), nullptr)});
             }
         }
         for (std::size_t i = before; i < services.posted.size(); ++i)
-            out.posted += (out.posted.empty() ? "" : " ") + describe(services.posted[i].event);
+            out.posted += (out.posted.empty() ? "" : " ") + describe(services.posted[i]);
         return out;
-    }
-
-    void set(const std::string& key, const std::string& value) {
-        char* end = nullptr;
-        const double number = std::strtod(value.c_str(), &end);
-        if (value == "-")
-            store.setObject(key, SettingsValue{});
-        else if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'')
-            store.setObject(key, value.substr(1, value.size() - 2));
-        else if (value == "true" || value == "false")
-            store.setBool(key, value == "true");
-        else
-            store.setObject(key, !value.empty() && *end == '\0' ? SettingsValue{number}
-                                                                : SettingsValue{value});
     }
 
     static std::string describe(const Event& e) {
@@ -114,11 +104,9 @@ protected:
         return text.str();
     }
 
-    MemorySettingsStore store;
     FakeEventServices services;
     ManualTimerFactory timers;
     GrabScrollManager manager{services, timers};
-    testing::LogCapture log;
 };
 
 } // namespace quillmere::testing

@@ -81,7 +81,7 @@ TEST_F(PropertyTest, RandomStreamsKeepTheInvariants) {
                 const bool click = std::any_of(
                     services.posted.begin() + static_cast<std::ptrdiff_t>(postedAtPress),
                     services.posted.end(),
-                    [](const auto& p) { return p.event.type == EventType::rightMouseDown; });
+                    [](const auto& p) { return p.type == EventType::rightMouseDown; });
                 // Below 5 points the press comes back as one click; beyond
                 // it, the gesture was a scroll and no click is made.
                 if (path < GrabScrollManager::dragThreshold) {
@@ -142,13 +142,12 @@ TEST_F(PropertyTest, RandomStreamsKeepTheInvariants) {
             ASSERT_LT(ticks, 100'000u);
             ASSERT_FALSE(manager.isMomentumRunning());
             ASSERT_FALSE(services.posted.empty());
-            ASSERT_EQ(services.posted.back().event.momentumPhase, 8);
+            ASSERT_EQ(services.posted.back().momentumPhase, 8);
             ++glides;
         }
     }
     services.failScrollEvents = false;
-    timers.runUntilIdle(100'000);
-    EXPECT_EQ(timers.activeTimers(), 0u);
+    EXPECT_LT(timers.runUntilIdle(100'000), 100'000u) << "a timer left running";
     // The stream really exercised all three outcomes.
     EXPECT_GT(clicks, 100);
     EXPECT_GT(scrollGestures, 100);

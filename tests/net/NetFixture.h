@@ -6,11 +6,10 @@
 // every request and refuses any to another host, and recorders for opened
 // URLs and the update alerts.
 
-#include "engine/MemorySettingsStore.h"
-#include "engine/ScrollConfig.h"
 #include "net/NetTesting.h"
 #include "net/Network.h"
 #include "net/UpdateChecker.h"
+#include "support/StoreTest.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -60,10 +59,9 @@ public:
     }
 
     QUrl url(const QString& pathAndQuery = {}) const {
-        const QString origin = QStringLiteral("%1://127.0.0.1:%2")
-                                   .arg(plain_ ? QStringLiteral("http") : QStringLiteral("https"))
-                                   .arg(serverPort());
-        return QUrl(origin + pathAndQuery);
+        return QUrl(
+            QStringLiteral("%1://127.0.0.1:%2%3")
+                .arg(plain_ ? "http" : "https", QString::number(serverPort()), pathAndQuery));
     }
     // Each request is answered with the next reply, the last one repeating.
     QList<ScriptedReply> replies = {ScriptedReply{}};
@@ -135,11 +133,10 @@ inline void installLockdown() {
     UpdateChecker::setAlerts({});
 }
 
-class NetFixture : public ::testing::Test {
+class NetFixture : public testing::StoreTest {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(TestHttpsServer::certificate().isNull()) << "test certificate unreadable";
-        ScrollConfig::setDefaults(&store);
+        StoreTest::SetUp();
         hooks.updateOrigin = updateServer.url();
         hooks.analyticsOrigin = analyticsServer.url();
         // Trusting the test certificate and nothing else.
@@ -160,7 +157,7 @@ protected:
         };
         shown.noUpdate = [this] { alerts.append("no update"); };
         UpdateChecker::setAlerts(shown);
-        applyHooks();
+        NetTesting::install(hooks);
         QObject::connect(&Network::manager(), &QNetworkAccessManager::finished, &updateServer,
                          [this] { ++finishedReplies; });
     }
@@ -172,10 +169,9 @@ protected:
         QCoreApplication::sendPostedEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         installLockdown();
-        ScrollConfig::setDefaults(nullptr);
+        StoreTest::TearDown();
     }
 
-    void applyHooks() { NetTesting::install(hooks); }
     // Runs send() and waits until the replies it makes have finished, then
     // runs what their ends queued (alerts, opening a download).
     bool finishes(const std::function<void()>& send, int replies = 1) {
@@ -186,7 +182,6 @@ protected:
         return done;
     }
 
-    MemorySettingsStore store;
     TestHttpsServer updateServer;
     TestHttpsServer analyticsServer;
     QTemporaryDir downloads;

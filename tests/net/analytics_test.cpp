@@ -25,7 +25,7 @@ class AnalyticsTest : public NetFixture {};
 // released.
 TEST_F(AnalyticsTest, EachEventIsOneCompactPostWithTheStoredClientId) {
     hooks.analyticsTimeoutMs = 300;
-    applyHooks();
+    NetTesting::install(hooks);
     analyticsServer.replies = {{"error", 500, {}, 1000, false}, {}};
     ASSERT_TRUE(finishes([] {
         Analytics::send("setting_changed", {{"setting_name", "scroll_speed"},
@@ -55,20 +55,21 @@ TEST_F(AnalyticsTest, EachEventIsOneCompactPostWithTheStoredClientId) {
     EXPECT_TRUE(Network::manager().findChildren<QNetworkReply*>().isEmpty());
 
     hooks.analyticsOrigin = QUrl(); // the real address, refused by the gate
-    applyHooks();
+    NetTesting::install(hooks);
     Analytics::send("app_launch");
     EXPECT_EQ(requested.value(2), QUrl("https://www.google-analytics.com" + target));
 }
 
-TEST_F(AnalyticsTest, PlaceholderMeasurementIdSwitchesEverythingOff) {
+// The placeholder measurement id switches everything off; with a real one
+// the heartbeat sends user engagement each interval.
+TEST_F(AnalyticsTest, PlaceholderIdSendsNothingElseTheHeartbeatSendsEachIntervalAndRestartsAsOne) {
     hooks.measurementId = QStringLiteral("G-XXXXXXXXXX");
-    applyHooks();
+    NetTesting::install(hooks);
     Analytics::send("app_launch");
     EXPECT_TRUE(requested.isEmpty()); // the gate sees every request as it starts
     EXPECT_EQ(store.size(), 0u);      // not even a client identifier
-}
-
-TEST_F(AnalyticsTest, HeartbeatSendsUserEngagementEachIntervalAndRestartsAsOne) {
+    hooks.measurementId.reset();
+    NetTesting::install(hooks);
     ASSERT_TRUE(finishes([] { Analytics::startHeartbeat(0.01); }, 2));
     EXPECT_GE(analyticsServer.requests.size(), 2);
     for (const RecordedRequest& request : analyticsServer.requests) {

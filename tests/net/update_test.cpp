@@ -75,7 +75,7 @@ TEST_F(UpdateCheckerTest, AlertsFollowTheReplyAndWhoAsked) {
     EXPECT_TRUE(opened.isEmpty()); // "Later" does nothing
     EXPECT_EQ(updateServer.requests.value(0).line, "GET " + checkTarget + " HTTP/1.1");
     hooks.updateOrigin = QUrl(); // the real address, refused by the gate
-    applyHooks();
+    NetTesting::install(hooks);
     UpdateChecker::checkForUpdate();
     EXPECT_EQ(requested.last(), QUrl("https://quillmere.app" + checkTarget));
 }
@@ -100,23 +100,18 @@ TEST_F(UpdateCheckerTest, VisitWebsiteOpensTheSiteAndDownloadFetchesTheOfferedFi
 TEST_F(UpdateCheckerTest, TransportFailuresShowNothing) {
     const QSslConfiguration trusted = *hooks.sslConfiguration;
     hooks.sslConfiguration->setCaCertificates({});
-    applyHooks();
+    NetTesting::install(hooks);
     check({noUpdate});
     EXPECT_TRUE(updateServer.requests.isEmpty());
     hooks.sslConfiguration = trusted;
     hooks.checkTimeoutMs = 300;
-    applyHooks();
+    NetTesting::install(hooks);
     check({noUpdate, 200, {}, 1000, false});
     EXPECT_TRUE(alerts.isEmpty());
 }
 
 class UpdateDownloadTest : public NetFixture {
 protected:
-    QString path(const QString& name) const { return downloads.filePath(name); }
-    QByteArray read(const QString& name) const {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-    }
     QStringList entries() const {
         return QDir(downloads.path())
             .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden | QDir::System);
@@ -131,7 +126,7 @@ protected:
 // No temporary file is left behind.
 TEST_F(UpdateDownloadTest, OnlyCompleteDownloadsReplaceTheFileAndAreOpened) {
     constexpr qint64 limit = 64 * 1024;
-    QFile old(path("Q.dmg"));
+    QFile old(downloads.filePath("Q.dmg"));
     ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old image") == 9);
     old.close();
     TestHttpsServer mirror;
@@ -154,16 +149,18 @@ TEST_F(UpdateDownloadTest, OnlyCompleteDownloadsReplaceTheFileAndAreOpened) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reply.status);
         hooks.downloadTimeoutMs = c.timeoutMs;
-        applyHooks();
+        NetTesting::install(hooks);
         updateServer.replies = {c.reply};
         ASSERT_TRUE(
             finishes([&] { UpdateDownload::start(updateServer.url("/Q.dmg?t=1"), limit); }));
         expected = c.saved.isEmpty() ? expected : c.saved;
-        EXPECT_EQ(read("Q.dmg"), expected);
+        QFile saved(downloads.filePath("Q.dmg"));
+        EXPECT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_EQ(saved.readAll(), expected);
         EXPECT_EQ(entries(), QStringList{"Q.dmg"});
     }
     EXPECT_EQ(updateServer.requests.value(0).line, "GET /Q.dmg?t=1 HTTP/1.1");
-    EXPECT_EQ(opened, QList<QUrl>(2, QUrl::fromLocalFile(path("Q.dmg"))));
+    EXPECT_EQ(opened, QList<QUrl>(2, QUrl::fromLocalFile(downloads.filePath("Q.dmg"))));
 }
 
 // An address that is not https or a file name that could leave the folder,
@@ -173,7 +170,7 @@ TEST_F(UpdateDownloadTest, OnlyCompleteDownloadsReplaceTheFileAndAreOpened) {
 // is even asked for.
 TEST_F(UpdateDownloadTest, UnsafeDestinationsFetchNothing) {
     ASSERT_TRUE(QDir(downloads.path()).mkdir("Folder.dmg"));
-    ASSERT_TRUE(QFile::link("precious", path("Link.dmg")));
+    ASSERT_TRUE(QFile::link("precious", downloads.filePath("Link.dmg")));
     for (const char* url :
          {"https://h/Folder.dmg", "https://h/Link.dmg", "http://h/Q.dmg", "file:///tmp/Q.dmg",
           "https:///Q.dmg", "https://h/", "https://h/a/..", "https://h/a/%2e%2e",
@@ -182,9 +179,9 @@ TEST_F(UpdateDownloadTest, UnsafeDestinationsFetchNothing) {
         UpdateDownload::start(QUrl(url));
 
     // A missing folder, and none known.
-    for (const QString& folder : {path("missing"), QString()}) {
+    for (const QString& folder : {downloads.filePath("missing"), QString()}) {
         hooks.downloadsFolder = folder;
-        applyHooks();
+        NetTesting::install(hooks);
         UpdateDownload::start(updateServer.url("/Q.dmg"));
     }
     EXPECT_TRUE(requested.isEmpty()); // the gate sees every request as it starts

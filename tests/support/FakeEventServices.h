@@ -13,11 +13,6 @@ namespace quillmere::testing {
 
 class FakeEventServices : public EventServices {
 public:
-    struct Posted {
-        TapLocation location;
-        Event event;
-    };
-
     std::unique_ptr<EventTap> tapCreate(TapLocation, TapPlacement, TapOptions, std::uint64_t,
                                         TapCallback callback, void* userInfo) override {
         if (refuseTap)
@@ -42,9 +37,7 @@ public:
             return std::nullopt;
         return makeScrollWheelEvent(units, wheelCount, wheel1, wheel2, wheel3);
     }
-    void post(TapLocation location, const Event& event) override {
-        posted.push_back({location, event});
-    }
+    void post(TapLocation, const Event& event) override { posted.push_back(event); }
 
     // Feed one right-button event from mouse `source` through the live tap as
     // the system would: each returns whether it was passed on (true) or
@@ -76,7 +69,7 @@ public:
     std::uint64_t source = 1;
 
     // What happened.
-    std::vector<Posted> posted;
+    std::vector<Event> posted;
     int tapsCreated = 0;
     bool tapEnabled() const { return tap_ && tap_->isEnabled(); }
 

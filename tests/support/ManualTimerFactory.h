@@ -40,13 +40,6 @@ public:
         return ticks;
     }
 
-    std::size_t activeTimers() const {
-        return static_cast<std::size_t>(
-            std::count_if(entries_.begin(), entries_.end(), [](auto& e) { return !e->cancelled; }));
-    }
-    // Deadlines of the ticks that ran, in order.
-    std::vector<Duration> tickTimes;
-
 private:
     struct Entry {
         Duration next;
@@ -69,7 +62,6 @@ private:
         std::shared_ptr<Entry> entry = *due; // alive if the tick ends its own timer
         now_ = entry->next;
         entry->next += entry->interval; // absolute deadlines: no drift
-        tickTimes.push_back(now_);
         entry->handler();
         return true;
     }

@@ -2,7 +2,7 @@
 // window refreshes from the store, that everything fits in every language
 // and mirrored for right-to-left ones, and its background's pixels.
 
-#include "UiTestSupport.h"
+#include "support/StoreTest.h"
 
 #include "AppInfo.h"
 #include "ui/GradientView.h"
@@ -34,10 +34,10 @@ struct SentEvent {
 // A window whose outside world is recorded: usage events, launch at login
 // (registration always fails: the state stays what `registered` says) and
 // opened links.
-class PreferencesWindowTest : public UiTest {
+class PreferencesWindowTest : public StoreTest {
 protected:
     void SetUp() override {
-        UiTest::SetUp();
+        StoreTest::SetUp();
         window = std::make_unique<PreferencesWindow>(PreferencesActions{
             [this](const QString& name, const QJsonObject& params) {
                 events.push_back({name, params});
@@ -58,8 +58,9 @@ protected:
 };
 
 // From the defaults on an empty store (launch at login as registered),
-// every control stores its value and reports each change, in order.
-TEST_F(PreferencesWindowTest, EachControlStoresItsValueAndReportsEveryChange) {
+// every control stores its value and reports each change, in order; each
+// showing reads the store afresh.
+TEST_F(PreferencesWindowTest, EachControlStoresItsValueAndReportsEveryChangeShowingReadsTheStore) {
     window->showWindow();
     EXPECT_EQ(store.size(), 0u);
     std::vector<SentEvent> expected;
@@ -118,13 +119,9 @@ TEST_F(PreferencesWindowTest, EachControlStoresItsValueAndReportsEveryChange) {
     // The link opens the website and reports nothing.
     click(v().websiteLink);
     EXPECT_EQ(openedUrls, std::vector<QUrl>{QUrl(AppInfo::websiteUrl)});
-    EXPECT_EQ(events, expected);
-}
-
-// Shown again, the window reads the store afresh and shows a bad speed as
-// the default, an unknown language as English, without repairing the store.
-// (That showing reports nothing, the event sequence above shows.)
-TEST_F(PreferencesWindowTest, ShowingReadsTheStoreAfreshWithoutRepairingIt) {
+    // Shown again, the window reads the store afresh and shows a bad speed
+    // as the default, an unknown language as English, without repairing the
+    // store, and reports nothing.
     const std::pair<SettingsValue, const char*> speeds[] = {
         {12.34, "12.3"}, {80.0, "80.0"}, {0.0, "3.0"}, {-2.0, "3.0"}, {std::string("fast"), "3.0"}};
     for (const auto& [value, text] : speeds) {
@@ -139,6 +136,7 @@ TEST_F(PreferencesWindowTest, ShowingReadsTheStoreAfreshWithoutRepairingIt) {
         EXPECT_EQ(v().langPopup->currentIndex(), index);
         EXPECT_EQ(store.string("language"), code);
     }
+    EXPECT_EQ(events, expected);
 }
 
 // A wheel notch over a control, delivered as the window system delivers it

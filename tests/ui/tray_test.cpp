@@ -5,8 +5,8 @@
 // status-notifier watcher. (A real panel coming late, restarting and
 // clicking in the menu is the sway desktop VM test's.)
 
-#include "UiTestSupport.h"
 #include "support/PrivateBus.h"
+#include "support/StoreTest.h"
 
 #include "AppInfo.h"
 #include "engine/GrabScrollManager.h"
@@ -27,9 +27,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
-#include <QThread>
-
-#include <atomic>
 
 namespace quillmere::testing {
 namespace {
@@ -42,11 +39,10 @@ class StandInWatcher : public QObject {
     Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
 
 public:
-    // Read on the stand-in's own thread, written by the test's.
-    std::atomic<bool> hostRegistered = false;
-    mutable std::atomic<int> reads = 0;
-    std::atomic<int> registrations = 0;
-    QString item; // the last item's service, set before it is counted
+    bool hostRegistered = false;
+    mutable int reads = 0;
+    int registrations = 0;
+    QString item; // the last item's service
     bool isHostRegistered() const {
         ++reads;
         return hostRegistered;
@@ -59,10 +55,10 @@ public slots:
     }
 };
 
-class TrayTest : public UiTest {
+class TrayTest : public StoreTest {
 protected:
     void SetUp() override {
-        UiTest::SetUp();
+        StoreTest::SetUp();
         manager.start();
         log.lines.clear();
         StatusBarActions actions;
@@ -79,36 +75,29 @@ protected:
         controller = std::make_unique<StatusBarController>(
             manager, actions, QDBusConnection(QStringLiteral("no-bus")));
     }
-    void TearDown() override {
-        panelThread.quit();
-        panelThread.wait();
-        UiTest::TearDown();
-    }
-
     FakeEventServices services;
     ManualTimerFactory timers;
     GrabScrollManager manager{services, timers};
     std::vector<std::string> calls;
     std::unique_ptr<StatusBarController> controller;
-    QThread panelThread; // where a stand-in panel answers
 };
 
 // Without any tray one line is logged and the engine keeps running; the
 // menu still works, e.g. from a later tray. The switch is not a setting:
-// nothing is stored, and the checkmark shows what the engine says.
-TEST_F(TrayTest, WithoutATrayTheEngineRunsAndTheSwitchStopsAndRestartsIt) {
+// nothing is stored, and the checkmark shows what the engine says. One
+// preferences window, brought back when closed or minimised; each opening
+// checks for updates silently, the menu item for the user. Ctrl+Q in the
+// open menu is the same as choosing Quit: the engine stops before the
+// application is asked to quit.
+TEST_F(TrayTest, WithoutATrayTheMenuSwitchesOpensPreferencesChecksAndQuits) {
     EXPECT_EQ(log.lines.size(), 1u);
-    for (const bool on : {true, false, true}) {
+    for (const bool on : {true, false, true, false}) {
         EXPECT_EQ(controller->toggleItem()->isChecked(), on);
         EXPECT_EQ(manager.hasEventTap(), on);
         controller->toggleItem()->trigger();
     }
     EXPECT_EQ(store.size(), 0u);
-}
 
-// One window, brought back when closed or minimised; each opening checks
-// for updates silently, the menu item for the user.
-TEST_F(TrayTest, PreferencesReuseOneWindowAndCheckSilentlyEachTimeUpdatesCheckForTheUser) {
     controller->prefsItem()->trigger();
     PreferencesWindow* first = controller->preferencesWindow();
     ASSERT_NE(first, nullptr);
@@ -121,19 +110,14 @@ TEST_F(TrayTest, PreferencesReuseOneWindowAndCheckSilentlyEachTimeUpdatesCheckFo
     controller->prefsItem()->trigger();
     EXPECT_FALSE(first->isMinimized());
     controller->updateItem()->trigger();
-    EXPECT_EQ(calls,
-              (std::vector<std::string>{"makePreferencesWindow", "checkSilently", "checkSilently",
-                                        "checkSilently", "checkForUpdate"}));
-}
 
-// Ctrl+Q in the open menu is the same as choosing Quit: the engine stops
-// before the application is asked to quit.
-TEST_F(TrayTest, CtrlQInTheOpenMenuStopsTheEngineThenQuits) {
     QMenu* menu = controller->menu();
     menu->popup(QPoint(10, 10));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
     QTest::keyClick(menu, Qt::Key_Q, Qt::ControlModifier);
-    EXPECT_EQ(calls, std::vector<std::string>{"quit"});
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"makePreferencesWindow", "checkSilently", "checkSilently",
+                                        "checkSilently", "checkForUpdate", "quit"}));
     // A language notice after the controller is gone reaches nothing.
     controller.reset();
     LanguageNotifier::instance().post();
@@ -149,44 +133,32 @@ TEST_F(TrayTest, TheIconWaitsForAHostThenItsMenuAndTooltipGoToThePanel) {
     QDBusConnection appSide = bus.connect(QStringLiteral("quillmere-app"));
     QDBusConnection panelSide = bus.connect(QStringLiteral("quillmere-panel"));
     ASSERT_TRUE(appSide.isConnected() && panelSide.isConnected());
-    // The panel answers from its own thread, as another process would, so a
-    // blocking query from this thread gets its reply.
-    auto* stand = new StandInWatcher;
-    stand->moveToThread(&panelThread);
-    QObject::connect(&panelThread, &QThread::finished, stand, &QObject::deleteLater);
-    panelThread.start();
+    StandInWatcher stand;
     log.lines.clear();
     StatusBarController controller(manager, {}, appSide);
     const QString problem = "no mouse can be taken over: /dev/input/event3 (Keys) is a keyboard";
     controller.setMouseProblem(problem);
 
-    // The panel's watcher, without a host yet, answering on its own thread.
-    bool registered = false;
-    QMetaObject::invokeMethod(
-        stand,
-        [&] {
-            registered = panelSide.registerObject(TrayHostWatcher::watcherPath, stand,
-                                                  QDBusConnection::ExportAllContents) &&
-                         panelSide.registerService(TrayHostWatcher::watcherService);
-        },
-        Qt::BlockingQueuedConnection);
-    ASSERT_TRUE(registered);
+    // The panel's watcher comes, without a host yet.
+    ASSERT_TRUE(panelSide.registerObject(TrayHostWatcher::watcherPath, &stand,
+                                         QDBusConnection::ExportAllContents) &&
+                panelSide.registerService(TrayHostWatcher::watcherService));
     // Asked and answered, it makes no item yet.
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return stand->reads > 0 && controller.findChildren<QDBusPendingCallWatcher*>().isEmpty();
+        return stand.reads > 0 && controller.findChildren<QDBusPendingCallWatcher*>().isEmpty();
     }));
     EXPECT_EQ(controller.notifierItem(), nullptr);
-    stand->hostRegistered = true;
+    stand.hostRegistered = true;
     ASSERT_TRUE(panelSide.send(
         QDBusMessage::createSignal(TrayHostWatcher::watcherPath, TrayHostWatcher::watcherInterface,
                                    QStringLiteral("StatusNotifierHostRegistered"))));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return stand->registrations == 1; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stand.registrations == 1; }, 3000));
     EXPECT_EQ(log.lines.size(), 1u) << "one line while waiting, nothing more";
 
     // What a panel's process asks, in its words (gdbus's text of the reply).
     const auto ask = [&](const QString& path, const QString& method, const QStringList& args) {
         QProcess gdbus;
-        gdbus.start("gdbus", QStringList{"call", "--address", bus.address(), "--dest", stand->item,
+        gdbus.start("gdbus", QStringList{"call", "--address", bus.address(), "--dest", stand.item,
                                          "--object-path", path, "--method", method, "--"} +
                                  args);
         // This thread answers the call: its loop must run meanwhile.

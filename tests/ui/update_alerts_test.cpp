@@ -1,7 +1,7 @@
 // The update alerts as the user sees them: texts, buttons and what pressing
 // each one answers, in every language, and a long release note.
 
-#include "UiTestSupport.h"
+#include "support/StoreTest.h"
 
 #include "ui/Localization.h"
 #include "ui/UpdateAlerts.h"
@@ -21,13 +21,6 @@
 
 namespace quillmere::testing {
 namespace {
-
-// The text as shown (and read out by a screen reader): Qt takes a single '&'
-// in a button's text as a shortcut marker and hides it.
-QString shownText(QObject* control) {
-    const QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(control);
-    return shown ? shown->text(QAccessible::Name) : QString();
-}
 
 struct SeenAlert {
     QStringList texts;   // every text shown: the labels, then the text areas
@@ -62,7 +55,10 @@ template <typename Show> auto runAlert(Show show, const QString& press, SeenAler
         QAbstractButton* target = nullptr;
         for (QAbstractButton* button : buttons) {
             seen.fits = seen.fits && alert->rect().contains(QRect(at(button), button->size()));
-            seen.buttons.append(shownText(button));
+            // As shown and read out: Qt takes a single '&' in a button's text
+            // as a shortcut marker and hides it.
+            seen.buttons.append(
+                QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name));
             if (auto* push = qobject_cast<QPushButton*>(button); push && push->isDefault())
                 seen.defaultButton = seen.buttons.last();
             if (seen.buttons.last() == press)
@@ -75,7 +71,7 @@ template <typename Show> auto runAlert(Show show, const QString& press, SeenAler
 
 using UpdateAlerts::Choice;
 
-using UpdateAlertsTest = UiTest;
+using UpdateAlertsTest = StoreTest;
 
 // Every language shows its texts as they stand in the table ('&' included,
 // markup as plain text), the prefix, "OK" and the server's notes; each

@@ -1,6 +1,6 @@
 #pragma once
-// The base of the window and menu tests: an in-memory settings store
-// installed for each test, and the log lines written meanwhile.
+// The base of the tests that read settings: an in-memory store installed as
+// the defaults for each test, and the log lines written meanwhile.
 
 #include "engine/MemorySettingsStore.h"
 #include "engine/ScrollConfig.h"
@@ -10,7 +10,7 @@
 
 namespace quillmere::testing {
 
-class UiTest : public ::testing::Test {
+class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override { ScrollConfig::setDefaults(&store); }
     void TearDown() override { ScrollConfig::setDefaults(nullptr); }
