@@ -17,9 +17,6 @@
 
 namespace quillmere::vmtest {
 
-// Set by main(): the helper program that runs the layer in a process of its own.
-extern std::string hostProgram;
-
 class InputLayerTest : public ::testing::Test {
 public:
     void SetUp() override {
