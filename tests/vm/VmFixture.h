@@ -50,9 +50,6 @@ public:
     GrabScrollManager::State state() {
         return onInput([&] { return engine->state(); });
     }
-    bool gliding() {
-        return onInput([&] { return engine->isMomentumRunning(); });
-    }
     // The status lines the layer gave ("taken" when it took a mouse).
     std::vector<std::string> status() {
         return onInput([&] { return said; });
