@@ -14,14 +14,14 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quillmere::vmtest {
 
-// Set by main(): the helper program that runs the layer in a process of its own.
-extern std::string hostProgram;
-
 class InputLayerTest : public ::testing::Test {
 public:
+    explicit InputLayerTest(std::string uinput = "/dev/uinput") : input(std::move(uinput)) {}
     void SetUp() override {
         ScrollConfig::setDefaults(&store);
         store.setBool("momentumScroll", false);
@@ -29,6 +29,11 @@ public:
         store.setBool("grabVirtualDevices", true);
         engine =
             std::make_unique<GrabScrollManager>(input.services(), input.timers(), &input.loop());
+        input.loop().runAndWait([&] {
+            input.services().setStatusListener([this](bool taken, const std::string& why) {
+                said.push_back(taken ? "taken" : why);
+            });
+        });
     }
     void TearDown() override {
         engine->stop();
@@ -45,8 +50,9 @@ public:
     GrabScrollManager::State state() {
         return onInput([&] { return engine->state(); });
     }
-    bool gliding() {
-        return onInput([&] { return engine->isMomentumRunning(); });
+    // The status lines the layer gave ("taken" when it took a mouse).
+    std::vector<std::string> status() {
+        return onInput([&] { return said; });
     }
     std::vector<std::string> grabbedNodes() {
         return onInput([&] { return input.services().grabbedNodes(); });
@@ -86,6 +92,7 @@ public:
     }
 
     MemorySettingsStore store;
+    std::vector<std::string> said; // on the input thread, which it outlives
     input::InputThread input;
     std::unique_ptr<GrabScrollManager> engine;
 };

@@ -97,13 +97,9 @@ void FakeMouse::button(std::uint16_t code, bool down) {
     frame({makeEvent(EV_KEY, code, down ? 1 : 0)});
 }
 
+// The kernel passes no relative event of 0 on.
 void FakeMouse::move(int dx, int dy) {
-    Frame events;
-    if (dx != 0)
-        events.push_back(makeEvent(EV_REL, REL_X, dx));
-    if (dy != 0)
-        events.push_back(makeEvent(EV_REL, REL_Y, dy));
-    frame(events);
+    frame({makeEvent(EV_REL, REL_X, dx), makeEvent(EV_REL, REL_Y, dy)});
 }
 
 NodeReader::NodeReader(const std::string& node)

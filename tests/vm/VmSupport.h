@@ -61,7 +61,6 @@ public:
     int fd() const { return fd_; }
     const std::string& name() const { return name_; }
     const std::string& phys() const { return phys_; }
-    bool plugged() const { return device_ != nullptr; }
 
 private:
     int fd_ = -1;

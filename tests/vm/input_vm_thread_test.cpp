@@ -6,7 +6,7 @@
 #include "VmFixture.h"
 
 #include <fcntl.h>
-#include <memory>
+#include <filesystem>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,51 +15,35 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The layer (in a process shaped like the app) and the plain forwarder side
-// by side, each with a fake mouse. They get the second CPU; the stream's
-// writer and readers the first, so that neither waits behind the other.
-struct SideBySide {
-    SideBySide() {
-        pinToCpu(1);
-        host = std::make_unique<ChildProcess>("input-host",
-                                              QStringList{QString::fromStdString(hostProgram)});
-        plain = startPlainForwarder(plainMouse.node(), "stream/plain-out");
-        pinToCpu(0);
-        layerOut = openOutput("quillmere/stream/layer");
-        plainOut = openOutput("stream/plain-out");
-    }
-    ~SideBySide() {
-        ::kill(plain, SIGKILL);
-        waitpid(plain, nullptr, 0);
-        for (int fd : {layerOut, plainOut})
-            ::close(fd);
-    }
-    static int openOutput(const std::string& phys) {
+TEST(InterfaceBlockedTest, EveryFrameStillPassesInOrderAndAtOnce) {
+    FakeMouse layerMouse("stream layer mouse", "stream/layer");
+    FakeMouse plainMouse("stream plain mouse", "stream/plain", MouseShape{.rightButton = false});
+    // The layer (in a process shaped like the app, built next to this test)
+    // and the plain forwarder get the second CPU; the stream's writer and
+    // readers the first, so that neither waits behind the other.
+    pinToCpu(1);
+    ChildProcess host(
+        "input-host",
+        {QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").parent_path() /
+                                "quillmere_input_host")});
+    const pid_t forwarder = startPlainForwarder(plainMouse.node(), "stream/plain-out");
+    pinToCpu(0);
+    const auto output = [](const std::string& phys) {
         const std::string node = waitForNode(phys, 20s);
         return node.empty() ? -1 : ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    }
-
-    FakeMouse layerMouse{"stream layer mouse", "stream/layer"};
-    FakeMouse plainMouse{"stream plain mouse", "stream/plain", MouseShape{.rightButton = false}};
-    std::unique_ptr<ChildProcess> host;
-    pid_t plain = -1;
-    int layerOut = -1;
-    int plainOut = -1;
-};
-
-TEST(InterfaceBlockedTest, EveryFrameStillPassesInOrderAndAtOnce) {
-    SideBySide rig;
-    ASSERT_GE(rig.layerOut, 0) << "the layer did not take its mouse over";
-    ASSERT_GE(rig.plainOut, 0) << "the plain forwarder did not come up";
+    };
+    const std::vector<Route> routes = {{layerMouse.fd(), output("quillmere/stream/layer")},
+                                       {plainMouse.fd(), output("stream/plain-out")}};
+    // The forwarder ends when its mouse goes: at the latest with this test.
+    ASSERT_GE(routes[0].output, 0) << "the layer did not take its mouse over";
+    ASSERT_GE(routes[1].output, 0) << "the plain forwarder did not come up";
     // 1000 Hz, with the main thread blocked for blockMs from frame atFrame on.
     const auto stream = [&](double seconds, long atFrame, int blockMs) {
-        return streamNumbered(
-            {{rig.layerMouse.fd(), rig.layerOut}, {rig.plainMouse.fd(), rig.plainOut}}, 1000,
-            seconds, [&](long frame) {
-                if (frame == atFrame)
-                    rig.host->send("block " + std::to_string(blockMs));
-                return true;
-            });
+        return streamNumbered(routes, 1000, seconds, [&](long frame) {
+            if (frame == atFrame)
+                host.send("block " + std::to_string(blockMs));
+            return true;
+        });
     };
     // A first stream, not counted: the emulator translates the code of the
     // input path, and of the main thread's blocking, the first time it runs,
@@ -103,6 +87,10 @@ TEST(InterfaceBlockedTest, EveryFrameStillPassesInOrderAndAtOnce) {
                             << lost;
         EXPECT_LE(layerMax, plainMax + 5.0);
     }
+    ::kill(forwarder, SIGKILL);
+    waitpid(forwarder, nullptr, 0);
+    for (const Route& route : routes)
+        ::close(route.output);
 }
 
 } // namespace
