@@ -2,8 +2,8 @@
 // checks it opens, Quit, the language it follows), what happens when no tray
 // is there, and the icon that waits for a panel's host, as the panel's
 // process sees it, on a private session bus with a stand-in for the panel's
-// status-notifier watcher. (A real panel coming late, restarting and
-// clicking in the menu is the sway desktop VM test's.)
+// status-notifier watcher. (A real panel and clicks in its menu are the
+// sway desktop VM test's.)
 
 #include "support/PrivateBus.h"
 #include "support/StoreTest.h"
@@ -207,6 +207,11 @@ TEST_F(TrayTest, TheIconWaitsForAHostThenItsMenuAndTooltipGoToThePanel) {
     EXPECT_EQ(after.mid(1),
               (QStringList{AppInfo::versionTitle, "-", L10n::enabled(), "toggle 0", "-",
                            L10n::preferences(), L10n::checkForUpdates(), "-", L10n::quit()}));
+
+    // A panel that restarts brings a new watcher, which is told about the item again.
+    ASSERT_TRUE(panelSide.unregisterService(TrayHostWatcher::watcherService));
+    ASSERT_TRUE(panelSide.registerService(TrayHostWatcher::watcherService));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stand.registrations == 2; }, 3000));
 }
 
 } // namespace
