@@ -48,7 +48,9 @@ TEST(SingleInstance, AsksOnlyOlderInstancesToQuitAndWaitsForThemUpToThreeSeconds
         EXPECT_EQ(SingleInstance::enforce(env), withOlder ? 3 : 0);
         EXPECT_EQ(asked, withOlder ? std::vector<pid_t>({11, 12, 9}) : std::vector<pid_t>());
         EXPECT_EQ(waited, !withOlder ? 0ms : quits ? SingleInstance::pollInterval : 3000ms);
-        EXPECT_EQ(log.lines.size(), withOlder ? 2u : 0u);
+        const std::vector<std::string> lines = {"[Quillmere] 기존 프로세스 종료 중...",
+                                                "[Quillmere] 기존 프로세스 종료 완료"};
+        EXPECT_EQ(log.lines, withOlder ? lines : std::vector<std::string>{});
     }
 }
 
