@@ -101,10 +101,6 @@ void GrabbedMouse::close() {
     fd_ = -1;
 }
 
-std::string GrabbedMouse::virtualNode() const {
-    return pointer_ ? pointer_->devnode() : std::string();
-}
-
 // The buttons the kernel holds down for the device now; false (and errno)
 // when it cannot tell.
 bool GrabbedMouse::readKeys(std::bitset<KEY_CNT>& keys) const {

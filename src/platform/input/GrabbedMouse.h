@@ -91,8 +91,6 @@ public:
     // per-device settings.
     const std::string& deviceKey() const { return deviceKey_; }
     std::uint16_t gestureButton() const { return translator_.gestureButton(); }
-    // The virtual pointer's node while grabbed, else empty.
-    std::string virtualNode() const;
 
 private:
     GrabbedMouse(const Identity& identity, std::string uinputPath, int fd, libevdev* device,

@@ -390,14 +390,6 @@ std::vector<std::string> LinuxEventServices::grabbedNodes() const {
     return nodes;
 }
 
-std::vector<std::string> LinuxEventServices::virtualNodes() const {
-    std::vector<std::string> nodes;
-    for (const auto& [node, mouse] : mice_)
-        if (std::string pointer = mouse->virtualNode(); !pointer.empty())
-            nodes.push_back(pointer);
-    return nodes;
-}
-
 std::vector<std::string> LinuxEventServices::waitingNodes() const {
     std::vector<std::string> nodes;
     for (const auto& [node, mouse] : mice_)

@@ -69,10 +69,9 @@ public:
     // and are dropped with a logged line.
     void post(TapLocation location, const Event& event) override;
 
-    // For diagnostics and tests: the nodes of the grabbed mice, of their
-    // virtual pointers, and of the mice waiting for their buttons to come up.
+    // For diagnostics and tests: the nodes of the grabbed mice, and of the
+    // mice waiting for their buttons to come up.
     std::vector<std::string> grabbedNodes() const;
-    std::vector<std::string> virtualNodes() const;
     std::vector<std::string> waitingNodes() const;
     bool isActive() const { return active_; }
 

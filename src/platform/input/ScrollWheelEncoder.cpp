@@ -16,7 +16,7 @@ input_event relEvent(std::uint16_t code, std::int32_t value) {
 } // namespace
 
 void ScrollWheelEncoder::encode(const Event& scroll, std::vector<input_event>& out) {
-    const double scale = scroll.units == ScrollUnit::line ? perLine_ : perPixel_;
+    const double scale = scroll.units == ScrollUnit::line ? hiResPerLine : hiResPerPixel;
     encodeAxis(vertical_, static_cast<double>(scroll.wheel1) * scale, REL_WHEEL_HI_RES, REL_WHEEL,
                out);
     // Wheel 2 only exists when the event declares at least two wheels.

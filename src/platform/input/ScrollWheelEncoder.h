@@ -24,10 +24,6 @@ public:
     static constexpr double hiResPerLine = 40.0;
     static constexpr std::int64_t hiResPerDetent = 120;
 
-    ScrollWheelEncoder() = default;
-    // Other scales exist for tests of the remainder handling.
-    ScrollWheelEncoder(double perPixel, double perLine) : perPixel_(perPixel), perLine_(perLine) {}
-
     // Appends the wheel events of one frame (no SYN_REPORT) for a scroll
     // event to out. Wheel 1 (vertical, positive up) keeps its sign on
     // REL_WHEEL_HI_RES; wheel 2 (horizontal, positive left) is negated for
@@ -48,8 +44,6 @@ private:
     static void encodeAxis(Axis& axis, double hiRes, std::uint16_t hiResCode,
                            std::uint16_t legacyCode, std::vector<input_event>& out);
 
-    double perPixel_ = hiResPerPixel;
-    double perLine_ = hiResPerLine;
     Axis vertical_;
     Axis horizontal_;
 };

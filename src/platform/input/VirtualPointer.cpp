@@ -188,9 +188,4 @@ void VirtualPointer::releaseButtons() {
     flush();
 }
 
-std::string VirtualPointer::devnode() const {
-    const char* node = libevdev_uinput_get_devnode(device_);
-    return node ? node : "";
-}
-
 } // namespace quillmere::input

@@ -53,9 +53,6 @@ public:
     void releaseButtons();
     bool holds(std::uint16_t code) const { return code < KEY_CNT && held_.test(code); }
 
-    // The event node, or an empty string when it cannot be found.
-    std::string devnode() const;
-
 private:
     VirtualPointer() = default;
     bool write(const input_event* events, std::size_t count);
