@@ -91,9 +91,13 @@ TEST_F(AppDelegateTest, StartsOnceAfterAccessOnALaterTurnWithThePromptGone) {
         EXPECT_FALSE(GrabScrollManager::shared().hasEventTap());
         // The lines users and their scripts read (whether a tray is found
         // depends on the environment).
-        if (trustedFromCheck == 1 && !refuseTap) {
+        if (refuseTap) {
+            EXPECT_NE(std::ranges::find(log.lines, "[Quillmere] CGEvent tap 생성 실패 — "
+                                                   "접근성 권한을 확인하세요."),
+                      log.lines.end());
+        } else if (trustedFromCheck == 1) {
             EXPECT_EQ(log.lines.at(1), "[Quillmere] AXIsProcessTrusted = 1");
-        } else if (trustedFromCheck == 2 && !refuseTap) {
+        } else if (trustedFromCheck == 2) {
             std::erase_if(log.lines,
                           [](const auto& line) { return line.find("tray") != line.npos; });
             EXPECT_EQ(log.lines, (std::vector<std::string>{

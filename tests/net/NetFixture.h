@@ -32,6 +32,7 @@ namespace quillmere::nettest {
 struct RecordedRequest {
     QByteArray line; // "METHOD TARGET HTTP/1.1"
     QByteArray body;
+    QByteArray head; // the header lines, in lower case
 };
 
 // Status, headers and body; with more announced than sent and the
@@ -103,7 +104,8 @@ private:
         }
         if (buffer.size() < headerEnd + 4 + length)
             return;
-        requests.append({lines[0].trimmed(), buffer.mid(headerEnd + 4, length)});
+        requests.append({lines[0].trimmed(), buffer.mid(headerEnd + 4, length),
+                         buffer.left(headerEnd).toLower()});
         buffer.clear();
 
         const ScriptedReply reply = replies.value(std::min(requests.size(), replies.size()) - 1);

@@ -37,6 +37,7 @@ TEST_F(AnalyticsTest, EachEventIsOneCompactPostWithTheStoredClientId) {
         "/mp/collect?measurement_id=G-7QWZR25106&api_secret=Kt4vNw8cRz2LpQm6YhsB1e";
     const RecordedRequest& first = analyticsServer.requests[0];
     EXPECT_EQ(first.line, "POST " + target + " HTTP/1.1");
+    EXPECT_TRUE(first.head.contains("\ncontent-type: application/json\r")) << first.head.data();
     EXPECT_EQ(first.body, QJsonDocument(bodyOf(first)).toJson(QJsonDocument::Compact));
     const QString id = QString::fromStdString(store.string("ga_client_id").value_or(""));
     EXPECT_FALSE(id.isEmpty());

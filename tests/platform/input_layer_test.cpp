@@ -41,6 +41,8 @@ public:
     void pass(const input_event& event) override { log.push_back(passed(event)); }
     bool offer(Event& event) override {
         const EventType type = event.type;
+        EXPECT_EQ(event.sourceDevice, 7u); // the mouse and the frame's time, as given
+        EXPECT_EQ(event.timestamp, 5000);
         log.push_back(type == EventType::rightMouseDown ? "down"
                       : type == EventType::rightMouseUp
                           ? "up"
@@ -70,6 +72,7 @@ TEST(FrameTranslator, FramesBecomeEngineEventsAndPassedEventsInOrder) {
         std::uint64_t enginePasses;
         bool noMiddleButton;
         std::vector<Step> steps;
+        std::uint16_t gesture = BTN_RIGHT;
     } cases[] = {
         {"motion in the press frame is part of the drag, in the release frame plain motion "
          "after the release; only real changes of the button count",
@@ -118,14 +121,23 @@ TEST(FrameTranslator, FramesBecomeEngineEventsAndPassedEventsInOrder) {
           {{rightDown}, {passed(rightDown)}},
           {{rightUp}, {passed(rightUp)}},
           {{leftUp, rightDown}, {passed(leftUp), "down"}}}},
+        {"left-handed: the left button grabs, the right one passes at once",
+         none,
+         false,
+         {{{rightDown}, {passed(rightDown)}},
+          {{rightUp}, {passed(rightUp)}},
+          {{leftDown, rel(REL_X, 3)}, {"down", "drag 3,0"}},
+          {{leftUp}, {"up"}}},
+         BTN_LEFT},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        FrameTranslator translator;
+        FrameTranslator translator(7);
         translator.setMiddleEmulated(c.noMiddleButton);
+        translator.setGestureButton(c.gesture);
         Recorder sink(c.enginePasses);
         for (const auto& [events, expected] : c.steps) {
-            translator.translate(events, sink);
+            translator.translate(events, sink, 5000);
             EXPECT_EQ(std::exchange(sink.log, {}), expected);
         }
     }

@@ -197,9 +197,12 @@ TEST_F(TrayTest, TheIconWaitsForAHostThenItsMenuAndTooltipGoToThePanel) {
     controller.setMouseProblem({});
     EXPECT_EQ(toolTip(), "(<('', @a(iiay) [], '" + title + "', '')>,)");
 
-    // Scrolling switched off, then another language: the panel reads the
-    // new state and texts.
-    controller.toggleItem()->trigger();
+    // Scrolling switched off by a click on Enabled, as libdbusmenu sends it,
+    // then another language: the panel reads the new state and texts.
+    EXPECT_EQ(ask(StatusNotifierItem::menuPath, "com.canonical.dbusmenu.EventGroup",
+                  {"[(3, 'clicked', <int32 0>, uint32 0)]"}),
+              "(@ai [],)");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !manager.hasEventTap(); }));
     store.setObject("language", std::string("ja"));
     LanguageNotifier::instance().post();
     const QStringList after = menu();

@@ -51,6 +51,14 @@ TEST_F(InputLayerTest, EverythingButTheRightButtonPassesUnchangedAndOnlyMiceAreT
     // The mice whose access counts: this one (its virtual pointer not, which
     // the whole-app test's second instance shows, as the seat user).
     EXPECT_EQ(InputAccess::pointerNodes(), std::vector<std::string>{mouse->node()});
+    // The tray's switch: off gives the mouse and its virtual pointer back, on takes it again.
+    engine->stop();
+    EXPECT_TRUE(pumpUntil([&] {
+        pointer.take();
+        return pointer.gone() && NodeReader(mouse->node()).canGrab();
+    }));
+    engine->start();
+    EXPECT_TRUE(pumpUntil([&] { return grabbed(*mouse); }));
 }
 
 TEST_F(InputLayerTest, DroppedEventsAreResyncedSoAButtonChangeLostInTheDropStillCounts) {
